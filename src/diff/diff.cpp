@@ -1,0 +1,177 @@
+// The tree diff and the diff_json entry point.
+#include "diff/diff.hpp"
+
+#include <algorithm>
+
+#include "call.hpp"
+
+namespace velmor {
+
+namespace {
+
+class Differ {
+ public:
+  Differ(Arena& arena, std::vector<PathSeg>& path, std::vector<Op>& ops)
+      : arena_(arena), path_(path), ops_(ops) {}
+
+  void node(const Node& a, const Node& b) {
+    if (a.tag != b.tag) {
+      emit(op::Replace{here(), b});
+      return;
+    }
+    if (a.key != b.key) emit(op::SetKey{here(), b.key});
+    maps<PropValue, op::SetProp, op::RemoveProp>(a.props, b.props);
+    maps<Action, op::SetEvent, op::RemoveEvent>(a.events, b.events);
+    maps<Binding, op::SetBinding, op::RemoveBinding>(a.bindings, b.bindings);
+    slots(a.slots, b.slots);
+  }
+
+ private:
+  Path here() { return Path::copy_of(arena_, path_.data(), path_.size()); }
+
+  template <class T>
+  void emit(T&& op) {
+    ops_.push_back(Op{std::forward<T>(op)});
+  }
+
+  // Sets for entries of `b` that `a` lacks or holds differently, then removals of the entries
+  // that only `a` has; both in ascending key order.
+  template <class T, class SetOp, class RemoveOp>
+  void maps(const Map<T>& a, const Map<T>& b) {
+    std::size_t i = 0;
+    for (const Entry<T>& e : b) {
+      while (i < a.size() && a[i].key < e.key) ++i;
+      if (i == a.size() || a[i].key != e.key || !equal(a[i].value, e.value)) {
+        emit(SetOp{here(), e.key, e.value});
+      }
+    }
+    std::size_t j = 0;
+    for (const Entry<T>& e : a) {
+      while (j < b.size() && b[j].key < e.key) ++j;
+      if (j == b.size() || b[j].key != e.key) emit(RemoveOp{here(), e.key});
+    }
+  }
+
+  void slots(const Map<Children>& a, const Map<Children>& b) {
+    static const Children kEmpty;
+    std::size_t i = 0, j = 0;
+    while (i < a.size() || j < b.size()) {
+      if (j == b.size() || (i < a.size() && a[i].key < b[j].key)) {
+        slot(a[i].key, a[i].value, kEmpty);
+        ++i;
+      } else if (i == a.size() || b[j].key < a[i].key) {
+        slot(b[j].key, kEmpty, b[j].value);
+        ++j;
+      } else {
+        slot(a[i].key, a[i].value, b[j].value);
+        ++i, ++j;
+      }
+    }
+  }
+
+  static bool all_keyed(const Children& list) {
+    return std::all_of(list.begin(), list.end(), [](const Node& n) { return n.key.has_value(); });
+  }
+
+  void slot(Text name, const Children& o, const Children& n) {
+    if (all_keyed(o) && all_keyed(n)) {
+      keyed(name, o, n);
+    } else {
+      positional(name, o, n);
+    }
+  }
+
+  void descend(Text name, std::size_t index, const Node& a, const Node& b) {
+    path_.push_back(PathSeg{name, index});
+    node(a, b);
+    path_.pop_back();
+  }
+
+  void positional(Text name, const Children& o, const Children& n) {
+    std::size_t m = std::min(o.size(), n.size());
+    for (std::size_t i = 0; i < m; ++i) descend(name, i, o[i], n[i]);
+    for (std::size_t i = o.size(); i > n.size(); --i) emit(op::RemoveChild{here(), name, i - 1});
+    for (std::size_t i = o.size(); i < n.size(); ++i) emit(op::InsertChild{here(), name, i, n[i]});
+  }
+
+  static constexpr std::size_t kInserted = static_cast<std::size_t>(-1);
+  struct Work {
+    Text key;
+    std::size_t origin;  // position in the old list, or kInserted
+  };
+
+  void keyed(Text name, const Children& o, const Children& n) {
+    // The keys of the new list, as a sorted set.
+    keys_.clear();
+    for (const Node& c : n) keys_.push_back(*c.key);
+    std::sort(keys_.begin(), keys_.end());
+    auto in_new = [&](Text k) { return std::binary_search(keys_.begin(), keys_.end(), k); };
+
+    // Removals, from the end, so that each index is still the child's old position.
+    std::vector<Work> w;
+    w.reserve(std::max(o.size(), n.size()));
+    for (std::size_t i = o.size(); i-- > 0;) {
+      if (!in_new(*o[i].key)) emit(op::RemoveChild{here(), name, i});
+    }
+    for (std::size_t i = 0; i < o.size(); ++i) {
+      if (in_new(*o[i].key)) w.push_back(Work{*o[i].key, i});
+    }
+
+    // Placement: position j takes the first entry at or after j with the wanted key.
+    for (std::size_t j = 0; j < n.size(); ++j) {
+      Text k = *n[j].key;
+      std::size_t p = j;
+      while (p < w.size() && w[p].key != k) ++p;
+      if (p == j) continue;
+      if (p < w.size()) {
+        emit(op::MoveChild{here(), name, p, j});
+        Work moved = w[p];
+        std::move_backward(w.begin() + static_cast<std::ptrdiff_t>(j),
+                           w.begin() + static_cast<std::ptrdiff_t>(p),
+                           w.begin() + static_cast<std::ptrdiff_t>(p) + 1);
+        w[j] = moved;
+      } else {
+        emit(op::InsertChild{here(), name, j, n[j]});
+        w.insert(w.begin() + static_cast<std::ptrdiff_t>(j), Work{k, kInserted});
+      }
+    }
+
+    // Old children whose key the old list repeats more often than the new one are left over
+    // behind the placed ones; they go, from the end.
+    for (std::size_t i = w.size(); i > n.size(); --i) emit(op::RemoveChild{here(), name, i - 1});
+
+    for (std::size_t j = 0; j < n.size(); ++j) {
+      if (w[j].origin != kInserted) descend(name, j, o[w[j].origin], n[j]);
+    }
+  }
+
+  Arena& arena_;
+  std::vector<PathSeg>& path_;
+  std::vector<Op>& ops_;
+  std::vector<Text> keys_;
+};
+
+}  // namespace
+
+void diff_node(Arena& arena, std::vector<PathSeg>& path, const Node& old_node,
+               const Node& new_node, std::vector<Op>& ops) {
+  Differ(arena, path, ops).node(old_node, new_node);
+}
+
+Result<std::string> diff_json(std::string_view old_text, std::string_view new_text) {
+  return guarded([&]() -> Result<std::string> {
+    Arena arena(std::max<std::size_t>(16 * 1024, (old_text.size() + new_text.size()) / 2));
+    Node old_root, new_root;
+    Error error;
+    if (!read_text(old_text, arena, old_root, error, read_node_text)) return error;
+    if (!read_text(new_text, arena, new_root, error, read_node_text)) return error;
+    std::vector<PathSeg> path;
+    std::vector<Op> ops;
+    diff_node(arena, path, old_root, new_root, ops);
+    std::string out;
+    write_patch(out, ops.data(), ops.size());
+    return out;
+  });
+}
+
+}  // namespace velmor

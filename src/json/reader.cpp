@@ -1,0 +1,638 @@
+// The streaming JSON reader.
+#include "json/reader.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+#include "json/utf8.hpp"
+#include "json/writer.hpp"
+
+namespace velmor::json {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Bytes that end a plain run inside a string: '"', '\\' and control characters.
+constexpr auto kStringStop = [] {
+  struct Table {
+    bool v[256];
+  } t{};
+  for (int c = 0; c < 0x20; ++c) t.v[c] = true;
+  t.v['"'] = true;
+  t.v['\\'] = true;
+  return t;
+}();
+
+constexpr const char* kControl = "control character (\\u0000-\\u001F) found while parsing a string";
+
+void append_utf8(std::string& out, unsigned cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace
+
+LineColumn line_column(std::string_view text, std::size_t pos) {
+  if (pos > text.size()) pos = text.size();
+  std::uint64_t line = 1;
+  std::size_t line_start = 0;
+  for (std::size_t i = 0; i < pos; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
+  }
+  return {line, pos - line_start};
+}
+
+std::string describe(const Number& n) {
+  std::string out;
+  switch (n.kind) {
+    case Number::Kind::Uint:
+      out = "integer `";
+      write_u64(out, n.u);
+      break;
+    case Number::Kind::Neg:
+      out = "integer `";
+      write_i64(out, n.i);
+      break;
+    case Number::Kind::Float:
+      out = "floating point `";
+      write_f64(out, n.f);
+      break;
+  }
+  out.push_back('`');
+  return out;
+}
+
+std::string describe_string(std::string_view s) {
+  std::string out = "string \"";
+  static constexpr char hex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    switch (c) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      case '\0': out += "\\0"; continue;
+      default: break;
+    }
+    unsigned cp = 0;
+    if (c < 0x20 || c == 0x7F) {
+      cp = c;
+    } else if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+      cp = static_cast<unsigned char>(s[i + 1]);  // U+0080..U+009F
+      ++i;
+    } else {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    out += "\\u{";
+    if (cp >= 16) out.push_back(hex[cp >> 4]);
+    out.push_back(hex[cp & 15]);
+    out.push_back('}');
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string unknown_variant(std::string_view name, std::span<const std::string_view> names) {
+  std::string out = "unknown variant `";
+  out += name;
+  out += "`, expected ";
+  if (names.size() == 2) {
+    out += "`";
+    out += names[0];
+    out += "` or `";
+    out += names[1];
+    out += "`";
+    return out;
+  }
+  out += "one of ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i != 0) out += ", ";
+    out += "`";
+    out += names[i];
+    out += "`";
+  }
+  return out;
+}
+
+void Reader::finish() {
+  if (peek() >= 0) fail_next("trailing characters");
+}
+
+void Reader::duplicate(std::string_view field) const {
+  std::string m = "duplicate field `";
+  m += field;
+  m += "`";
+  fail_here(std::move(m));
+}
+
+void Reader::invalid_type(std::string_view wanted) {
+  std::string found;
+  int c = peek();
+  switch (c) {
+    case -1:
+      fail_next("EOF while parsing a value");
+    case 'n':
+      ++cur_;
+      ident("ull");
+      found = "null";
+      break;
+    case 't':
+      ++cur_;
+      ident("rue");
+      found = "boolean `true`";
+      break;
+    case 'f':
+      ++cur_;
+      ident("alse");
+      found = "boolean `false`";
+      break;
+    case '"':
+      found = describe_string(string_literal());
+      break;
+    case '[':
+      found = "sequence";
+      break;
+    case '{':
+      found = "map";
+      break;
+    default:
+      if (c == '-' || is_digit(static_cast<char>(c))) {
+        found = describe(number());
+        break;
+      }
+      fail_next("expected value");
+  }
+  std::string m = "invalid type: ";
+  m += found;
+  m += ", expected ";
+  m += wanted;
+  fail_here(std::move(m));
+}
+
+bool Reader::next_key(bool& first, std::string_view& key) {
+  int c = peek();
+  if (c == '}') return false;
+  if (c == ',' && !first) {
+    ++cur_;
+    c = peek();
+  } else if (c < 0) {
+    fail_next("EOF while parsing an object");
+  } else if (!first) {
+    fail_next("expected `,` or `}`");
+  }
+  first = false;
+  if (c == '"') {
+    key = string_literal();
+    peek();
+    return true;
+  }
+  if (c == '}') fail_next("trailing comma");
+  if (c < 0) fail_next("EOF while parsing a value");
+  fail_next("key must be a string");
+}
+
+bool Reader::next_element(Seq& seq) {
+  int c = peek();
+  if (c == ']') return false;
+  if (c == ',' && !seq.first) {
+    ++cur_;
+    c = peek();
+  } else if (c < 0) {
+    fail_next("EOF while parsing a list");
+  } else if (!seq.first) {
+    fail_next("expected `,` or `]`");
+  }
+  seq.first = false;
+  if (c == ']') fail_next("trailing comma");
+  if (c < 0) fail_next("EOF while parsing a value");
+  return true;
+}
+
+void Reader::end_array() {
+  int c = peek();
+  if (c == ']') {
+    ++cur_;
+    return;
+  }
+  if (c == ',') {
+    ++cur_;
+    fail_next(peek() == ']' ? "trailing comma" : "trailing characters");
+  }
+  fail_next(c < 0 ? "EOF while parsing a list" : "trailing characters");
+}
+
+void Reader::ident(std::string_view rest) {
+  for (char want : rest) {
+    if (cur_ == end_) fail_here("EOF while parsing a value");
+    if (*cur_++ != want) fail_here("expected ident");
+  }
+}
+
+bool Reader::null() {
+  if (peek() != 'n') return false;
+  ++cur_;
+  ident("ull");
+  return true;
+}
+
+bool Reader::optional_string(std::string_view& out) {
+  if (null()) return false;
+  out = string();
+  return true;
+}
+
+bool Reader::boolean() {
+  int c = peek();
+  if (c == 't') {
+    ++cur_;
+    ident("rue");
+    return true;
+  }
+  if (c == 'f') {
+    ++cur_;
+    ident("alse");
+    return false;
+  }
+  if (c < 0) fail_next("EOF while parsing a value");
+  invalid_type("a boolean");
+}
+
+std::uint64_t Reader::u64() {
+  int c = peek();
+  if (c == '-' || (c >= '0' && c <= '9')) {
+    Number n = number();
+    if (n.kind == Number::Kind::Uint) return n.u;
+    if (n.kind == Number::Kind::Neg) fail_here("invalid value: " + describe(n) + ", expected u64");
+    fail_here("invalid type: " + describe(n) + ", expected u64");
+  }
+  if (c < 0) fail_next("EOF while parsing a value");
+  invalid_type("u64");
+}
+
+std::int64_t Reader::i64() {
+  int c = peek();
+  if (c == '-' || (c >= '0' && c <= '9')) {
+    Number n = number();
+    if (n.kind == Number::Kind::Neg) return n.i;
+    if (n.kind == Number::Kind::Uint) {
+      if (n.u <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(n.u);
+      fail_here("invalid value: " + describe(n) + ", expected i64");
+    }
+    fail_here("invalid type: " + describe(n) + ", expected i64");
+  }
+  if (c < 0) fail_next("EOF while parsing a value");
+  invalid_type("i64");
+}
+
+double Reader::f64() {
+  int c = peek();
+  if (c == '-' || (c >= '0' && c <= '9')) {
+    Number n = number();
+    switch (n.kind) {
+      case Number::Kind::Uint: return static_cast<double>(n.u);
+      case Number::Kind::Neg: return static_cast<double>(n.i);
+      case Number::Kind::Float: return n.f;
+    }
+  }
+  if (c < 0) fail_next("EOF while parsing a value");
+  invalid_type("f64");
+}
+
+Number Reader::number() { return scan_number(true); }
+
+Number Reader::scan_number(bool convert) {
+  const char* start = cur_;
+  bool negative = false;
+  if (*cur_ == '-') {
+    negative = true;
+    ++cur_;
+    if (cur_ == end_) fail_here("EOF while parsing a value");
+  }
+  char first = *cur_++;
+  bool integer = true;
+  bool overflow = false;
+  std::uint64_t mantissa = 0;
+  if (first == '0') {
+    if (cur_ != end_ && is_digit(*cur_)) fail_next("invalid number");
+  } else if (is_digit(first)) {
+    mantissa = static_cast<std::uint64_t>(first - '0');
+    while (cur_ != end_ && is_digit(*cur_)) {
+      auto d = static_cast<std::uint64_t>(*cur_ - '0');
+      if (mantissa > (UINT64_MAX - d) / 10) overflow = true;
+      mantissa = mantissa * 10 + d;
+      ++cur_;
+    }
+  } else {
+    fail_here("invalid number");
+  }
+  if (cur_ != end_ && *cur_ == '.') {
+    integer = false;
+    ++cur_;
+    if (cur_ == end_) fail_next("EOF while parsing a value");
+    if (!is_digit(*cur_)) fail_next("invalid number");
+    while (cur_ != end_ && is_digit(*cur_)) ++cur_;
+  }
+  if (cur_ != end_ && (*cur_ == 'e' || *cur_ == 'E')) {
+    integer = false;
+    ++cur_;
+    if (cur_ != end_ && (*cur_ == '+' || *cur_ == '-')) ++cur_;
+    if (cur_ == end_) fail_here("EOF while parsing a value");
+    if (!is_digit(*cur_++)) fail_here("invalid number");
+    while (cur_ != end_ && is_digit(*cur_)) ++cur_;
+  }
+
+  Number n;
+  if (!convert) return n;
+  if (integer && !overflow) {
+    if (!negative) {
+      n.kind = Number::Kind::Uint;
+      n.u = mantissa;
+      return n;
+    }
+    if (mantissa != 0 && mantissa <= (std::uint64_t(1) << 63)) {
+      n.kind = Number::Kind::Neg;
+      n.i = static_cast<std::int64_t>(0 - mantissa);
+      return n;
+    }
+  }
+  n.kind = Number::Kind::Float;
+  auto r = std::from_chars(start, cur_, n.f);
+  if (r.ec == std::errc::result_out_of_range) {
+    // Out of range either way: tell overflow (an error) from underflow (zero) by the decimal
+    // magnitude of the literal.
+    long long magnitude = 0;
+    const char* p = start + (negative ? 1 : 0);
+    bool seen_nonzero = false, after_point = false;
+    for (; p != cur_ && *p != 'e' && *p != 'E'; ++p) {
+      if (*p == '.') {
+        after_point = true;
+      } else if (!seen_nonzero) {
+        if (*p != '0') {
+          seen_nonzero = true;
+          if (!after_point) ++magnitude;
+        } else if (after_point) {
+          --magnitude;
+        }
+      } else if (!after_point) {
+        ++magnitude;
+      }
+    }
+    if (p != cur_) {
+      ++p;
+      bool exp_negative = *p == '-';
+      if (*p == '+' || *p == '-') ++p;
+      long long e = 0;
+      for (; p != cur_; ++p) e = std::min<long long>(e * 10 + (*p - '0'), 1000000000LL);
+      magnitude += exp_negative ? -e : e;
+    }
+    if (magnitude > 0) fail_here("number out of range");
+    n.f = negative ? -0.0 : 0.0;
+  } else if (!std::isfinite(n.f)) {
+    fail_here("number out of range");
+  }
+  return n;
+}
+
+unsigned Reader::hex4() {
+  if (end_ - cur_ < 4) {
+    cur_ = end_;
+    fail_here("EOF while parsing a string");
+  }
+  unsigned v = 0;
+  for (int k = 0; k < 4; ++k) {
+    char c = *cur_++;
+    unsigned d;
+    if (c >= '0' && c <= '9') {
+      d = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      d = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      d = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      fail_here("invalid escape");
+    }
+    v = v * 16 + d;
+  }
+  return v;
+}
+
+// The backslash has been consumed.
+void Reader::escape(std::string& out) {
+  if (cur_ == end_) fail_here("EOF while parsing a string");
+  char c = *cur_++;
+  switch (c) {
+    case '"': out.push_back('"'); return;
+    case '\\': out.push_back('\\'); return;
+    case '/': out.push_back('/'); return;
+    case 'b': out.push_back('\b'); return;
+    case 'f': out.push_back('\f'); return;
+    case 'n': out.push_back('\n'); return;
+    case 'r': out.push_back('\r'); return;
+    case 't': out.push_back('\t'); return;
+    case 'u': break;
+    default: fail_here("invalid escape");
+  }
+  unsigned cp = hex4();
+  if (cp >= 0xDC00 && cp <= 0xDFFF) fail_here("lone leading surrogate in hex escape");
+  if (cp >= 0xD800 && cp <= 0xDBFF) {
+    if (cur_ == end_) fail_here("EOF while parsing a string");
+    if (*cur_++ != '\\') fail_here("unexpected end of hex escape");
+    if (cur_ == end_) fail_here("EOF while parsing a string");
+    if (*cur_++ != 'u') fail_here("unexpected end of hex escape");
+    unsigned low = hex4();
+    if (low < 0xDC00 || low > 0xDFFF) fail_here("lone leading surrogate in hex escape");
+    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+  }
+  append_utf8(out, cp);
+}
+
+std::string_view Reader::string_literal() {
+  ++cur_;  // '"'
+  const char* run = cur_;
+  bool escaped = false;
+  for (;;) {
+    while (cur_ != end_ && !kStringStop.v[static_cast<unsigned char>(*cur_)]) ++cur_;
+    if (cur_ == end_) fail_here("EOF while parsing a string");
+    char c = *cur_;
+    if (c == '"') break;
+    if (c == '\\') {
+      if (!escaped) {
+        buf_.clear();
+        escaped = true;
+      }
+      buf_.append(run, cur_);
+      ++cur_;
+      escape(buf_);
+      run = cur_;
+      continue;
+    }
+    ++cur_;
+    fail_here(kControl);
+  }
+  std::string_view s;
+  if (escaped) {
+    buf_.append(run, cur_);
+    s = arena_.copy(buf_);
+  } else {
+    s = std::string_view(run, static_cast<std::size_t>(cur_ - run));
+  }
+  ++cur_;  // '"'
+  if (check_utf8_ && check_utf8(s)) fail_here("invalid unicode code point");
+  return s;
+}
+
+void Reader::skip_string() {
+  ++cur_;
+  for (;;) {
+    while (cur_ != end_ && !kStringStop.v[static_cast<unsigned char>(*cur_)]) ++cur_;
+    if (cur_ == end_) fail_here("EOF while parsing a string");
+    char c = *cur_++;
+    if (c == '"') return;
+    if (c != '\\') fail_here(kControl);
+    if (cur_ == end_) fail_here("EOF while parsing a string");
+    switch (*cur_++) {
+      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
+      case 'u': hex4(); break;
+      default: fail_here("invalid escape");
+    }
+  }
+}
+
+void Reader::skip_value() {
+  int c = peek();
+  switch (c) {
+    case -1:
+      fail_next("EOF while parsing a value");
+    case 'n':
+      ++cur_;
+      ident("ull");
+      return;
+    case 't':
+      ++cur_;
+      ident("rue");
+      return;
+    case 'f':
+      ++cur_;
+      ident("alse");
+      return;
+    case '"':
+      skip_string();
+      return;
+    case '[': {
+      enter();
+      Seq seq;
+      while (next_element(seq)) skip_value();
+      end_array();
+      leave();
+      return;
+    }
+    case '{': {
+      enter();
+      bool first = true;
+      for (;;) {
+        int k = peek();
+        if (k == '}') break;
+        if (k == ',' && !first) {
+          ++cur_;
+          k = peek();
+        } else if (k < 0) {
+          fail_next("EOF while parsing an object");
+        } else if (!first) {
+          fail_next("expected `,` or `}`");
+        }
+        first = false;
+        if (k == '}') fail_next("trailing comma");
+        if (k < 0) fail_next("EOF while parsing a value");
+        if (k != '"') fail_next("key must be a string");
+        skip_string();
+        colon();
+        skip_value();
+      }
+      ++cur_;
+      leave();
+      return;
+    }
+    default:
+      if (c == '-' || is_digit(static_cast<char>(c))) {
+        scan_number(false);
+        return;
+      }
+      fail_next("expected value");
+  }
+}
+
+Reader::VariantHead Reader::variant_head(std::span<const std::string_view> names) {
+  int c = peek();
+  bool payload;
+  if (c == '"') {
+    payload = false;
+  } else if (c == '{') {
+    payload = true;
+    enter();
+    c = peek();
+    if (c != '"') {
+      if (c < 0) fail_next("EOF while parsing a value");
+      invalid_type("variant identifier");
+    }
+  } else {
+    fail_next(c < 0 ? "EOF while parsing a value" : "expected value");
+  }
+  std::string_view name = string_literal();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) {
+      if (payload) colon();
+      return {i, payload};
+    }
+  }
+  fail_here(unknown_variant(name, names));
+}
+
+void Reader::end_variant() {
+  int c = peek();
+  if (c == '}') {
+    ++cur_;
+    leave();
+    return;
+  }
+  fail_here(c < 0 ? "EOF while parsing an object" : "expected value");
+}
+
+std::size_t Reader::unit_variant(std::span<const std::string_view> names) {
+  VariantHead head = variant_head(names);
+  if (head.payload) {
+    int c = peek();
+    if (c == 'n') {
+      ++cur_;
+      ident("ull");
+    } else if (c < 0) {
+      fail_next("EOF while parsing a value");
+    } else {
+      invalid_type("unit");
+    }
+    end_variant();
+  }
+  return head.index;
+}
+
+}  // namespace velmor::json

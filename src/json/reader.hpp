@@ -1,0 +1,211 @@
+// The streaming JSON reader that every typed reader pulls from.
+//
+// One cursor runs over the input bytes; typed readers (trees, patches, headers, manifests) ask it
+// for strings, numbers, objects and arrays and decide what each member means. Errors are thrown
+// as ReadError inside a read and turned into a core Error at the entry point. Positions follow one
+// rule set: "here" is the number of bytes consumed, "next" is one past the next unconsumed byte.
+// An error raised without a position (by interpretation rather than by the cursor) is placed by
+// the nearest enclosing object or array reader, after it has tried to finish its container.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "arena.hpp"
+
+namespace velmor::json {
+
+inline constexpr std::size_t kNoPos = static_cast<std::size_t>(-1);
+inline constexpr int kMaxDepth = 127;
+
+// The single exception used inside readers; never leaves a core entry point.
+struct ReadError {
+  std::string message;
+  std::size_t pos = kNoPos;  // byte offset, or kNoPos when the enclosing container places it
+};
+
+// "line L column C" of a byte offset.
+struct LineColumn {
+  std::uint64_t line;
+  std::uint64_t column;
+};
+LineColumn line_column(std::string_view text, std::size_t pos);
+
+// A number as read: its kind follows from the literal.
+struct Number {
+  enum class Kind : std::uint8_t { Uint, Neg, Float };
+  Kind kind = Kind::Uint;
+  std::uint64_t u = 0;  // Uint
+  std::int64_t i = 0;   // Neg (always < 0)
+  double f = 0;         // Float (always finite)
+};
+
+// "integer `5`", "floating point `1.5`".
+std::string describe(const Number& n);
+// "string \"abc\"" with the debug escaping of error messages.
+std::string describe_string(std::string_view s);
+// "unknown variant `X`, expected one of `A`, `B`" (or "expected `A` or `B`").
+std::string unknown_variant(std::string_view name, std::span<const std::string_view> names);
+
+class Reader {
+ public:
+  // `check_utf8`: strings that are read (not skipped) must be valid UTF-8; used for byte input.
+  Reader(std::string_view text, Arena& arena, bool check_utf8 = false)
+      : begin_(text.data()), cur_(text.data()), end_(text.data() + text.size()),
+        arena_(arena), check_utf8_(check_utf8) {}
+
+  Arena& arena() { return arena_; }
+  Scratch& scratch() { return scratch_; }
+  std::size_t here() const { return static_cast<std::size_t>(cur_ - begin_); }
+  std::size_t next() const { return cur_ == end_ ? here() : here() + 1; }
+
+  // Skips whitespace; returns the next byte, or -1 at the end of the text.
+  int peek() {
+    while (cur_ != end_) {
+      char c = *cur_;
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+      ++cur_;
+    }
+    return -1;
+  }
+  // After the top-level value: only whitespace may follow.
+  void finish();
+
+  [[noreturn]] void fail_here(std::string message) const { throw ReadError{std::move(message), here()}; }
+  [[noreturn]] void fail_next(std::string message) const { throw ReadError{std::move(message), next()}; }
+  // An error without a position of its own; the enclosing container places it.
+  [[noreturn]] static void fail(std::string message) { throw ReadError{std::move(message), kNoPos}; }
+  // "duplicate field `NAME`" at the cursor (just after the member name and its whitespace).
+  [[noreturn]] void duplicate(std::string_view field) const;
+  // Reads the offending value at the cursor (whole, when it is a scalar) and reports
+  // "invalid type: FOUND, expected WANTED" just after it.
+  [[noreturn]] void invalid_type(std::string_view wanted);
+
+  // ---- containers ---------------------------------------------------------------------------
+  // '[' or '{' is next: checks the nesting limit, then consumes it.
+  void enter() {
+    if (--depth_left_ <= 0) fail_next("recursion limit exceeded");
+    ++cur_;
+  }
+  void leave() { ++depth_left_; }
+
+  // '{' is next. For each member, `on_member(key)` runs with the cursor after the key and its
+  // whitespace; it makes any duplicate check, then calls colon() and reads the value.
+  template <class F>
+  void object(F&& on_member) {
+    enter();
+    try {
+      bool first = true;
+      std::string_view key;
+      while (next_key(first, key)) on_member(key);
+      ++cur_;
+      leave();
+    } catch (ReadError& e) {
+      if (e.pos == kNoPos) {
+        if (peek() == '}') ++cur_;
+        e.pos = here();
+      }
+      throw;
+    }
+  }
+  void colon() {
+    int c = peek();
+    if (c == ':') {
+      ++cur_;
+      return;
+    }
+    fail_next(c < 0 ? "EOF while parsing an object" : "expected `:`");
+  }
+
+  struct Seq {
+    bool first = true;
+  };
+  // '[' is next. `body(seq)` pulls elements with next_element(); afterwards the closing bracket
+  // must follow ("trailing characters" / "trailing comma" otherwise).
+  template <class F>
+  void array(F&& body) {
+    enter();
+    try {
+      Seq seq;
+      body(seq);
+      end_array();
+      leave();
+    } catch (ReadError& e) {
+      if (e.pos == kNoPos) {
+        int c = peek();
+        if (c == ']') {
+          ++cur_;
+        } else if (c == ',') {
+          ++cur_;
+          peek();
+        }
+        e.pos = here();
+      }
+      throw;
+    }
+  }
+  // True when another element follows (the cursor is then on it); false at the closing bracket,
+  // which is left for array() to consume.
+  bool next_element(Seq& seq);
+
+  // ---- scalars ------------------------------------------------------------------------------
+  // The string at the cursor ('"' next); the view borrows the input when there are no escapes.
+  std::string_view string_literal();
+  std::string_view string(std::string_view wanted = "a string") {
+    int c = peek();
+    if (c == '"') return string_literal();
+    if (c < 0) fail_next("EOF while parsing a value");
+    invalid_type(wanted);
+  }
+  // A string or null (false for null).
+  bool optional_string(std::string_view& out);
+  bool boolean();
+  std::uint64_t u64();
+  std::int64_t i64();
+  double f64();
+  // The number at the cursor ('-' or a digit next).
+  Number number();
+  // If the next value is null, consumes it and returns true.
+  bool null();
+  // 'n', 't' or 'f' was consumed; the rest of the word must follow.
+  void ident(std::string_view rest);
+
+  // Reads and discards one value: its syntax and nesting are checked, its numbers are not
+  // converted and its strings are not decoded.
+  void skip_value();
+
+  // ---- externally tagged variants ------------------------------------------------------------
+  // Reads a variant name either as a bare string (payload = false) or as '{' name ':'
+  // (payload = true: the payload follows, then the caller calls end_variant()).
+  struct VariantHead {
+    std::size_t index;
+    bool payload;
+  };
+  VariantHead variant_head(std::span<const std::string_view> names);
+  void end_variant();
+  // A unit-only enum: "Name" or {"Name":null}.
+  std::size_t unit_variant(std::span<const std::string_view> names);
+
+ private:
+  bool next_key(bool& first, std::string_view& key);
+  void end_array();
+  void skip_string();
+  // Scans a number literal; converts it unless `convert` is false.
+  Number scan_number(bool convert);
+  void escape(std::string& out);
+  unsigned hex4();
+
+  const char* begin_;
+  const char* cur_;
+  const char* end_;
+  Arena& arena_;
+  Scratch scratch_;
+  std::string buf_;
+  int depth_left_ = kMaxDepth + 1;
+  bool check_utf8_;
+};
+
+}  // namespace velmor::json

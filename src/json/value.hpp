@@ -1,0 +1,79 @@
+// The generic JSON value: kept as read, with numbers in their kind and objects as ordered maps.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "arena.hpp"
+#include "json/reader.hpp"
+
+namespace velmor::json {
+
+struct Value;
+struct Member;
+
+struct Null {};
+struct Uint {
+  std::uint64_t v;
+};
+struct Neg {
+  std::int64_t v;  // always < 0
+};
+using Array = ArenaVec<Value>;
+// Canonical objects hold their members in ascending byte order of the keys, each key once; raw
+// objects (read for later interpretation) keep input order and repeated keys.
+using Object = ArenaVec<Member>;
+
+struct Value {
+  std::variant<Null, bool, Uint, Neg, double, std::string_view, Array, Object> v;
+};
+
+struct Member {
+  std::string_view key;
+  Value value;
+};
+
+enum class Objects : std::uint8_t { Canonical, Raw };
+
+// Reads one value at the cursor. Numbers are converted ("number out of range" for overflow).
+Value read_value(Reader& r, Objects objects = Objects::Canonical);
+
+// A raw value in canonical form (objects sorted, the last of repeated keys kept), in place.
+void canonicalize(Arena& arena, Value& v);
+
+// Sorts the members of an object by key and keeps the last of each repeated key.
+template <class M>
+void sort_members(ArenaVec<M>& members);
+
+void write(std::string& out, const Value& v);
+// Same kind and equal: floats by IEEE equality, arrays element-wise, objects member-wise.
+// Both values must be canonical.
+bool equal(const Value& a, const Value& b);
+// FOUND text of an error: "null", "boolean `true`", "integer `5`", "string \"a\"", "sequence", "map".
+std::string describe(const Value& v);
+
+template <class M>
+void sort_members(ArenaVec<M>& members) {
+  std::size_t n = members.size();
+  bool sorted = true;
+  for (std::size_t i = 1; i < n; ++i) {
+    if (!(members[i - 1].key < members[i].key)) {
+      sorted = false;
+      break;
+    }
+  }
+  if (sorted) return;
+  std::stable_sort(members.begin(), members.end(),
+                   [](const M& a, const M& b) { return a.key < b.key; });
+  // Within a run of equal keys the input order survived; keep the last one.
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + 1 < n && members[i].key == members[i + 1].key) continue;
+    members[out++] = members[i];
+  }
+  members.resize_down(out);
+}
+
+}  // namespace velmor::json

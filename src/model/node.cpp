@@ -1,0 +1,256 @@
+// Reading, writing and comparing trees, property values and bindings.
+#include "model/node.hpp"
+
+#include "json/record.hpp"
+#include "json/writer.hpp"
+
+namespace velmor {
+
+namespace {
+
+using json::Reader;
+
+constexpr std::string_view kPropVariants[] = {"Null", "Bool", "Int", "Float",
+                                              "Str",  "List", "Map", "Submodel"};
+constexpr std::string_view kModes[] = {"one-way", "two-way"};
+constexpr std::string_view kNodeFields[] = {"tag", "key", "props", "slots", "events", "bindings"};
+constexpr std::string_view kBindingFields[] = {"field", "compute", "mode"};
+
+constexpr json::RecordSpec kNodeSpec{"struct Node", kNodeFields, 1, 1};
+constexpr json::RecordSpec kBindingSpec{"struct Binding", kBindingFields, 4, 4};
+
+Children read_children(Reader& r) { return read_list<Node>(r, read_node); }
+
+void read_node_field(Reader& r, Node& n, std::size_t field) {
+  switch (field) {
+    case 0: n.tag = r.string(); break;
+    case 1: {
+      Text key;
+      if (r.optional_string(key)) {
+        n.key = key;
+      } else {
+        n.key.reset();
+      }
+      break;
+    }
+    case 2: n.props = read_map<PropValue>(r, read_prop_value); break;
+    case 3: n.slots = read_map<Children>(r, read_children); break;
+    case 4: n.events = read_map<Action>(r, read_action); break;
+    default: n.bindings = read_map<Binding>(r, read_binding); break;
+  }
+}
+
+void read_binding_field(Reader& r, Binding& b, std::size_t field) {
+  switch (field) {
+    case 0: {
+      Text f;
+      if (r.optional_string(f)) {
+        b.field = f;
+      } else {
+        b.field.reset();
+      }
+      break;
+    }
+    case 1:
+      if (r.null()) {
+        b.compute.reset();
+      } else {
+        b.compute = json::read_value(r);
+      }
+      break;
+    default: b.mode = static_cast<BindingMode>(r.unit_variant(kModes)); break;
+  }
+}
+
+void write_key(std::string& out, std::string_view name) {
+  out.push_back('"');
+  out += name;
+  out += "\":";
+}
+
+}  // namespace
+
+Node read_node(Reader& r) {
+  Node n{};
+  json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, f); });
+  return n;
+}
+
+Binding read_binding(Reader& r) {
+  Binding b{};
+  json::read_record(r, kBindingSpec, [&](std::size_t f) { read_binding_field(r, b, f); });
+  return b;
+}
+
+Node read_node_text(Reader& r) {
+  Node n = read_node(r);
+  r.finish();
+  return n;
+}
+
+PropValue read_prop_value(Reader& r) {
+  Reader::VariantHead head = r.variant_head(kPropVariants);
+  if (!head.payload) {
+    if (head.index == 0) return {json::Null{}};
+    Reader::fail("invalid type: unit variant, expected newtype variant");
+  }
+  PropValue v;
+  switch (head.index) {
+    case 0: {
+      int c = r.peek();
+      if (c == 'n') {
+        r.null();
+      } else if (c < 0) {
+        r.fail_next("EOF while parsing a value");
+      } else {
+        r.invalid_type("unit");
+      }
+      v.v = json::Null{};
+      break;
+    }
+    case 1: v.v = r.boolean(); break;
+    case 2: v.v = r.i64(); break;
+    case 3: v.v = r.f64(); break;
+    case 4: v.v = r.string(); break;
+    case 5: v.v = read_list<PropValue>(r, read_prop_value); break;
+    case 6: v.v = read_map<PropValue>(r, read_prop_value); break;
+    default: v.v = Submodel{r.u64()}; break;
+  }
+  r.end_variant();
+  return v;
+}
+
+void write(std::string& out, const PropValue& v) {
+  std::size_t k = v.v.index();
+  if (k == 0) {
+    out += "\"Null\"";
+    return;
+  }
+  out += "{\"";
+  out += kPropVariants[k];
+  out += "\":";
+  switch (k) {
+    case 1: out += std::get<bool>(v.v) ? "true" : "false"; break;
+    case 2: json::write_i64(out, std::get<std::int64_t>(v.v)); break;
+    case 3: json::write_f64(out, std::get<double>(v.v)); break;
+    case 4: json::write_string(out, std::get<Text>(v.v)); break;
+    case 5: {
+      out.push_back('[');
+      bool first = true;
+      for (const PropValue& e : std::get<PropList>(v.v)) {
+        if (!first) out.push_back(',');
+        first = false;
+        write(out, e);
+      }
+      out.push_back(']');
+      break;
+    }
+    case 6: {
+      out.push_back('{');
+      bool first = true;
+      for (const Entry<PropValue>& e : std::get<PropMap>(v.v)) {
+        if (!first) out.push_back(',');
+        first = false;
+        json::write_string(out, e.key);
+        out.push_back(':');
+        write(out, e.value);
+      }
+      out.push_back('}');
+      break;
+    }
+    default: json::write_u64(out, std::get<Submodel>(v.v).id); break;
+  }
+  out.push_back('}');
+}
+
+void write(std::string& out, const Binding& b) {
+  out.push_back('{');
+  if (b.field) {
+    write_key(out, "field");
+    json::write_string(out, *b.field);
+    out.push_back(',');
+  }
+  if (b.compute) {
+    write_key(out, "compute");
+    json::write(out, *b.compute);
+    out.push_back(',');
+  }
+  write_key(out, "mode");
+  out += b.mode == BindingMode::OneWay ? "\"one-way\"}" : "\"two-way\"}";
+}
+
+void write(std::string& out, const Node& n) {
+  out += "{\"tag\":";
+  json::write_string(out, n.tag);
+  if (n.key) {
+    out += ",\"key\":";
+    json::write_string(out, *n.key);
+  }
+  auto map = [&](std::string_view name, const auto& m, auto&& write_value) {
+    if (m.empty()) return;
+    out.push_back(',');
+    write_key(out, name);
+    out.push_back('{');
+    bool first = true;
+    for (const auto& e : m) {
+      if (!first) out.push_back(',');
+      first = false;
+      json::write_string(out, e.key);
+      out.push_back(':');
+      write_value(e.value);
+    }
+    out.push_back('}');
+  };
+  map("props", n.props, [&](const PropValue& v) { write(out, v); });
+  map("slots", n.slots, [&](const Children& list) {
+    out.push_back('[');
+    bool first = true;
+    for (const Node& child : list) {
+      if (!first) out.push_back(',');
+      first = false;
+      write(out, child);
+    }
+    out.push_back(']');
+  });
+  map("events", n.events, [&](const Action& a) { write(out, a); });
+  map("bindings", n.bindings, [&](const Binding& b) { write(out, b); });
+  out.push_back('}');
+}
+
+bool equal(const PropValue& a, const PropValue& b) {
+  if (a.v.index() != b.v.index()) return false;
+  switch (a.v.index()) {
+    case 0: return true;
+    case 1: return std::get<bool>(a.v) == std::get<bool>(b.v);
+    case 2: return std::get<std::int64_t>(a.v) == std::get<std::int64_t>(b.v);
+    case 3: return std::get<double>(a.v) == std::get<double>(b.v);
+    case 4: return std::get<Text>(a.v) == std::get<Text>(b.v);
+    case 5: {
+      const PropList& x = std::get<PropList>(a.v);
+      const PropList& y = std::get<PropList>(b.v);
+      if (x.size() != y.size()) return false;
+      for (std::size_t i = 0; i < x.size(); ++i) {
+        if (!equal(x[i], y[i])) return false;
+      }
+      return true;
+    }
+    case 6: {
+      const PropMap& x = std::get<PropMap>(a.v);
+      const PropMap& y = std::get<PropMap>(b.v);
+      if (x.size() != y.size()) return false;
+      for (std::size_t i = 0; i < x.size(); ++i) {
+        if (x[i].key != y[i].key || !equal(x[i].value, y[i].value)) return false;
+      }
+      return true;
+    }
+    default: return std::get<Submodel>(a.v).id == std::get<Submodel>(b.v).id;
+  }
+}
+
+bool equal(const Binding& a, const Binding& b) {
+  if (a.field != b.field || a.mode != b.mode) return false;
+  if (a.compute.has_value() != b.compute.has_value()) return false;
+  return !a.compute || json::equal(*a.compute, *b.compute);
+}
+
+}  // namespace velmor

@@ -1,0 +1,2 @@
+// trasken: the frame envelope.
+#include "frame.hpp"

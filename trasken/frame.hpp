@@ -1,0 +1,2 @@
+// trasken: the length-prefixed frame envelope (header text plus payload bytes).
+#pragma once
