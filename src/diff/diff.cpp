@@ -122,17 +122,16 @@ class Differ {
       Text k = *n[j].key;
       std::size_t p = j;
       while (p < w.size() && w[p].key != k) ++p;
-      if (p == j) continue;
-      if (p < w.size()) {
+      if (p == w.size()) {
+        emit(op::InsertChild{here(), name, j, n[j]});
+        w.insert(w.begin() + static_cast<std::ptrdiff_t>(j), Work{k, kInserted});
+      } else if (p > j) {
         emit(op::MoveChild{here(), name, p, j});
         Work moved = w[p];
         std::move_backward(w.begin() + static_cast<std::ptrdiff_t>(j),
                            w.begin() + static_cast<std::ptrdiff_t>(p),
                            w.begin() + static_cast<std::ptrdiff_t>(p) + 1);
         w[j] = moved;
-      } else {
-        emit(op::InsertChild{here(), name, j, n[j]});
-        w.insert(w.begin() + static_cast<std::ptrdiff_t>(j), Work{k, kInserted});
       }
     }
 

@@ -38,10 +38,13 @@ struct Member {
 enum class Objects : std::uint8_t { Canonical, Raw };
 
 // Reads one value at the cursor. Numbers are converted ("number out of range" for overflow).
-Value read_value(Reader& r, Objects objects = Objects::Canonical);
+// Arrays and objects go into `into` (strings with escapes into the reader's arena).
+Value read_value(Reader& r, Objects objects, Arena& into);
+inline Value read_value(Reader& r) { return read_value(r, Objects::Canonical, r.arena()); }
 
-// A raw value in canonical form (objects sorted, the last of repeated keys kept), in place.
-void canonicalize(Arena& arena, Value& v);
+// A canonical deep copy of `v` (objects sorted, the last of repeated keys kept) whose arrays
+// live in `arena`; strings are shared.
+Value copy_canonical(Arena& arena, const Value& v);
 
 // Sorts the members of an object by key and keeps the last of each repeated key.
 template <class M>
