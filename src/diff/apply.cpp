@@ -161,8 +161,9 @@ bool too_deep(const Node& n, std::size_t depth) {
 
 Result<std::string> apply_json(std::string_view root_text, std::string_view patch_text) {
   return guarded([&]() -> Result<std::string> {
-    // The tree and the patch take about twice their text in the arena.
-    Arena arena(std::max<std::size_t>(16 * 1024, root_text.size() + patch_text.size()));
+    // A tree or patch takes a little over twice its text in the arena; one block should hold both.
+    std::size_t input = root_text.size() + patch_text.size();
+    Arena arena(std::max<std::size_t>(16 * 1024, input / 2 * 5));
     Node root;
     Patch patch;
     Error error;

@@ -25,6 +25,13 @@ constexpr auto kStringStop = [] {
   return t;
 }();
 
+// The end of the run of bytes from `p` that need no attention inside a string. The bounds are
+// locals: through the reader's members, every byte load could alias `end_` and force a reload.
+const char* plain_run_end(const char* p, const char* end) {
+  while (p != end && !kStringStop.v[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
+
 constexpr const char* kControl = "control character (\\u0000-\\u001F) found while parsing a string";
 
 void append_utf8(std::string& out, unsigned cp) {
@@ -472,7 +479,7 @@ std::string_view Reader::string_literal() {
   const char* run = cur_;
   bool escaped = false;
   for (;;) {
-    while (cur_ != end_ && !kStringStop.v[static_cast<unsigned char>(*cur_)]) ++cur_;
+    cur_ = plain_run_end(cur_, end_);
     if (cur_ == end_) fail_here("EOF while parsing a string");
     char c = *cur_;
     if (c == '"') break;
@@ -505,7 +512,7 @@ std::string_view Reader::string_literal() {
 void Reader::skip_string() {
   ++cur_;
   for (;;) {
-    while (cur_ != end_ && !kStringStop.v[static_cast<unsigned char>(*cur_)]) ++cur_;
+    cur_ = plain_run_end(cur_, end_);
     if (cur_ == end_) fail_here("EOF while parsing a string");
     char c = *cur_++;
     if (c == '"') return;

@@ -12,6 +12,9 @@ using json::Reader;
 
 constexpr std::string_view kPropVariants[] = {"Null", "Bool", "Int", "Float",
                                               "Str",  "List", "Map", "Submodel"};
+// What each variant's written form starts with, as one piece ("Null" is written whole).
+constexpr std::string_view kPropOpen[] = {"\"Null\"",     "{\"Bool\":", "{\"Int\":",  "{\"Float\":",
+                                          "{\"Str\":",     "{\"List\":[", "{\"Map\":{", "{\"Submodel\":"};
 constexpr std::string_view kModes[] = {"one-way", "two-way"};
 constexpr std::string_view kNodeFields[] = {"tag", "key", "props", "slots", "events", "bindings"};
 constexpr std::string_view kBindingFields[] = {"field", "compute", "mode"};
@@ -122,20 +125,14 @@ PropValue read_prop_value(Reader& r) {
 
 void write(std::string& out, const PropValue& v) {
   std::size_t k = v.v.index();
-  if (k == 0) {
-    out += "\"Null\"";
-    return;
-  }
-  out += "{\"";
-  out += kPropVariants[k];
-  out += "\":";
+  out += kPropOpen[k];
   switch (k) {
+    case 0: return;
     case 1: out += std::get<bool>(v.v) ? "true" : "false"; break;
     case 2: json::write_i64(out, std::get<std::int64_t>(v.v)); break;
     case 3: json::write_f64(out, std::get<double>(v.v)); break;
     case 4: json::write_string(out, std::get<Text>(v.v)); break;
     case 5: {
-      out.push_back('[');
       bool first = true;
       for (const PropValue& e : std::get<PropList>(v.v)) {
         if (!first) out.push_back(',');
@@ -146,7 +143,6 @@ void write(std::string& out, const PropValue& v) {
       break;
     }
     case 6: {
-      out.push_back('{');
       bool first = true;
       for (const Entry<PropValue>& e : std::get<PropMap>(v.v)) {
         if (!first) out.push_back(',');
@@ -186,11 +182,10 @@ void write(std::string& out, const Node& n) {
     out += ",\"key\":";
     json::write_string(out, *n.key);
   }
-  auto map = [&](std::string_view name, const auto& m, auto&& write_value) {
+  // `head` is the whole text before the first entry: ,"NAME":{
+  auto map = [&](std::string_view head, const auto& m, auto&& write_value) {
     if (m.empty()) return;
-    out.push_back(',');
-    write_key(out, name);
-    out.push_back('{');
+    out += head;
     bool first = true;
     for (const auto& e : m) {
       if (!first) out.push_back(',');
@@ -201,8 +196,8 @@ void write(std::string& out, const Node& n) {
     }
     out.push_back('}');
   };
-  map("props", n.props, [&](const PropValue& v) { write(out, v); });
-  map("slots", n.slots, [&](const Children& list) {
+  map(",\"props\":{", n.props, [&](const PropValue& v) { write(out, v); });
+  map(",\"slots\":{", n.slots, [&](const Children& list) {
     out.push_back('[');
     bool first = true;
     for (const Node& child : list) {
@@ -212,8 +207,8 @@ void write(std::string& out, const Node& n) {
     }
     out.push_back(']');
   });
-  map("events", n.events, [&](const Action& a) { write(out, a); });
-  map("bindings", n.bindings, [&](const Binding& b) { write(out, b); });
+  map(",\"events\":{", n.events, [&](const Action& a) { write(out, a); });
+  map(",\"bindings\":{", n.bindings, [&](const Binding& b) { write(out, b); });
   out.push_back('}');
 }
 
