@@ -3,7 +3,10 @@
 `random_tree` builds a tree as Python data (dicts in the JSON form of a node); `mutate` derives a
 related tree with the kinds of change a UI goes through: property, event and binding edits, key
 changes, tag changes at any depth, keyed reorders, inserts, removals and moves, slots appearing
-and disappearing. Everything is driven by a `random.Random`, so a seed reproduces a case.
+and disappearing. Options add the cases that need care: `empty_slots` (slots holding `[]`),
+`negative_zero` (float zeros of both signs, and `mutate` turning their signs over) and
+`repeat_keys` (a key repeated within a keyed list). Everything is driven by a `random.Random`,
+so a seed reproduces a case.
 """
 
 from __future__ import annotations
@@ -17,7 +20,7 @@ NAMES = ["a", "b", "title", "value", "size", "é", "z-index", "on", ""]
 SLOTS = ["default", "items", "header", "footer", "icon"]
 
 
-def json_value(rnd: random.Random, depth: int = 0):
+def json_value(rnd: random.Random, depth: int = 0, negative_zero: bool = False):
     kind = rnd.randrange(8 if depth < 3 else 6)
     if kind == 0:
         return None
@@ -26,12 +29,12 @@ def json_value(rnd: random.Random, depth: int = 0):
     if kind == 2:
         return rnd.choice([0, 1, -1, 2**63 - 1, -(2**63), 2**64 - 1, rnd.randrange(-1000, 1000)])
     if kind == 3:
-        return rnd.choice([0.5, 1.0, -2.25, 1e16, 1e-7, 123.456, 0.1])
+        return rnd.choice([0.5, 1.0, -2.25, 1e16, 1e-7, 123.456, 0.1] + ([0.0, -0.0] if negative_zero else []))
     if kind in (4, 5):
         return rnd.choice(["", "x", "hé", 'q"uote', "line\nbreak", "tab\t", "\u0001", "/"])
     if kind == 6:
-        return [json_value(rnd, depth + 1) for _ in range(rnd.randrange(3))]
-    return {rnd.choice(NAMES): json_value(rnd, depth + 1) for _ in range(rnd.randrange(3))}
+        return [json_value(rnd, depth + 1, negative_zero) for _ in range(rnd.randrange(3))]
+    return {rnd.choice(NAMES): json_value(rnd, depth + 1, negative_zero) for _ in range(rnd.randrange(3))}
 
 
 def prop_value(rnd: random.Random, depth: int = 0, negative_zero: bool = False):
@@ -60,10 +63,10 @@ def ref(rnd: random.Random):
     return {"ref": "this"} if rnd.random() < 0.5 else {"ref": "id", "id": rnd.choice(["title", "x"])}
 
 
-def expr(rnd: random.Random, depth: int = 0):
+def expr(rnd: random.Random, depth: int = 0, negative_zero: bool = False):
     kind = rnd.randrange(7 if depth < 2 else 5)
     if kind == 0:
-        return {"expr": "lit", "value": json_value(rnd, 1)}
+        return {"expr": "lit", "value": json_value(rnd, 1, negative_zero)}
     if kind == 1:
         return {"expr": "event"}
     if kind == 2:
@@ -73,60 +76,65 @@ def expr(rnd: random.Random, depth: int = 0):
     if kind == 4:
         return {"expr": "not", "of": {"expr": "field", "name": "busy"}}
     if kind == 5:
-        return {"expr": "obj", "fields": {rnd.choice(NAMES): expr(rnd, depth + 1) for _ in range(2)}}
-    return {"expr": "concat", "parts": [expr(rnd, depth + 1) for _ in range(rnd.randrange(3))]}
+        return {"expr": "obj", "fields": {rnd.choice(NAMES): expr(rnd, depth + 1, negative_zero) for _ in range(2)}}
+    return {"expr": "concat", "parts": [expr(rnd, depth + 1, negative_zero) for _ in range(rnd.randrange(3))]}
 
 
-def action(rnd: random.Random, depth: int = 0):
+def action(rnd: random.Random, depth: int = 0, negative_zero: bool = False):
+    def e():
+        return expr(rnd, 0, negative_zero)
+
     kind = rnd.randrange(10 if depth < 2 else 8)
     if kind == 0:
-        return {"kind": "set", "target": ref(rnd), "prop": "text", "value": expr(rnd)}
+        return {"kind": "set", "target": ref(rnd), "prop": "text", "value": e()}
     if kind == 1:
         return {"kind": "toggle", "target": ref(rnd), "prop": "open"}
     if kind == 2:
-        return {"kind": "set-field", "field": "f", "value": expr(rnd)}
+        return {"kind": "set-field", "field": "f", "value": e()}
     if kind == 3:
         return {"kind": "toggle-field", "field": rnd.choice(NAMES)}
     if kind == 4:
-        return {"kind": "emit", "event": "save", "detail": rnd.choice([None, expr(rnd)])}
+        return {"kind": "emit", "event": "save", "detail": rnd.choice([None, e()])}
     if kind == 5:
-        return {"kind": "patch", "model": "m", "field": "f", "value": expr(rnd)}
+        return {"kind": "patch", "model": "m", "field": "f", "value": e()}
     if kind == 6:
         url = rnd.choice(["/items", {"expr": "field", "name": "url"}])
         return {"kind": "call", "method": "POST", "url": url, "body": None, "result": rnd.choice([None, "r"])}
     if kind == 7:
         return {"kind": "js", "handler": rnd.choice(["go", "stop"])}
     if kind == 8:
-        return {"kind": "seq", "actions": [action(rnd, depth + 1) for _ in range(rnd.randrange(3))]}
-    return {"kind": "if", "cond": expr(rnd), "then": action(rnd, depth + 1), "else": rnd.choice([None, action(rnd, depth + 1)])}
+        return {"kind": "seq", "actions": [action(rnd, depth + 1, negative_zero) for _ in range(rnd.randrange(3))]}
+    return {"kind": "if", "cond": e(), "then": action(rnd, depth + 1, negative_zero), "else": rnd.choice([None, action(rnd, depth + 1, negative_zero)])}
 
 
-def binding(rnd: random.Random):
+def binding(rnd: random.Random, negative_zero: bool = False):
     b = {"mode": rnd.choice(["one-way", "two-way"])}
     if rnd.random() < 0.6:
         b["field"] = rnd.choice(["user.name", "count", ""])
     if rnd.random() < 0.3:
-        b["compute"] = json_value(rnd, 1) or 1
+        b["compute"] = json_value(rnd, 1, negative_zero) or 1
     return b
 
 
 def random_tree(rnd: random.Random, depth: int = 0, *, keyed: float = 0.6, empty_slots: bool = False,
-                negative_zero: bool = False) -> dict:
+                negative_zero: bool = False, max_depth: int = 4) -> dict:
     node: dict = {"tag": rnd.choice(TAGS)}
     if rnd.random() < 0.3:
         node["props"] = {rnd.choice(NAMES): prop_value(rnd, 0, negative_zero) for _ in range(rnd.randrange(4))}
     if rnd.random() < 0.2:
-        node["events"] = {rnd.choice(["click", "input", "change"]): action(rnd) for _ in range(rnd.randrange(3))}
+        node["events"] = {rnd.choice(["click", "input", "change"]): action(rnd, 0, negative_zero)
+                          for _ in range(rnd.randrange(3))}
     if rnd.random() < 0.2:
-        node["bindings"] = {rnd.choice(["value", "checked"]): binding(rnd) for _ in range(rnd.randrange(3))}
-    if depth < 4 and rnd.random() < 0.7:
+        node["bindings"] = {rnd.choice(["value", "checked"]): binding(rnd, negative_zero) for _ in range(rnd.randrange(3))}
+    if depth < max_depth and rnd.random() < 0.7:
         slots = {}
         for name in rnd.sample(SLOTS, rnd.randrange(1, 3)):
             count = rnd.randrange(0 if empty_slots else 1, 6)
             use_keys = rnd.random() < keyed
             children = []
             for i in range(count):
-                child = random_tree(rnd, depth + 1, keyed=keyed, empty_slots=empty_slots, negative_zero=negative_zero)
+                child = random_tree(rnd, depth + 1, keyed=keyed, empty_slots=empty_slots, negative_zero=negative_zero,
+                                    max_depth=max_depth)
                 if use_keys:
                     child["key"] = f"k{i}"
                 children.append(child)
@@ -135,11 +143,22 @@ def random_tree(rnd: random.Random, depth: int = 0, *, keyed: float = 0.6, empty
     return node
 
 
+def flip_zeros(value):
+    """`value` with the sign of every float zero in it turned over (0.0 and -0.0 compare equal)."""
+    if isinstance(value, float) and value == 0:
+        return -value
+    if isinstance(value, list):
+        return [flip_zeros(v) for v in value]
+    if isinstance(value, dict):
+        return {k: flip_zeros(v) for k, v in value.items()}
+    return value
+
+
 def mutate(rnd: random.Random, tree: dict, *, rate: float = 0.3, empty_slots: bool = False,
-           negative_zero: bool = False, repeat_keys: bool = False) -> dict:
+           negative_zero: bool = False, repeat_keys: bool = False, max_depth: int = 4) -> dict:
     """A changed deep copy of `tree`."""
     tree = copy.deepcopy(tree)
-    opts = {"empty_slots": empty_slots, "negative_zero": negative_zero}
+    opts = {"empty_slots": empty_slots, "negative_zero": negative_zero, "max_depth": max_depth}
 
     def visit(node: dict, depth: int) -> dict:
         if rnd.random() < rate * 0.15:
@@ -151,8 +170,11 @@ def mutate(rnd: random.Random, tree: dict, *, rate: float = 0.3, empty_slots: bo
                 del node["key"]
             else:
                 node["key"] = rnd.choice(["k0", "k1", "kx", "ky"])
-        for field, make in (("props", lambda: prop_value(rnd, 0, negative_zero)), ("events", lambda: action(rnd)),
-                            ("bindings", lambda: binding(rnd))):
+        for field, make in (("props", lambda: prop_value(rnd, 0, negative_zero)),
+                            ("events", lambda: action(rnd, 0, negative_zero)),
+                            ("bindings", lambda: binding(rnd, negative_zero))):
+            if negative_zero and field in node and rnd.random() < rate:
+                node[field] = flip_zeros(node[field])
             if rnd.random() < rate:
                 entries = node.setdefault(field, {})
                 for _ in range(rnd.randrange(1, 3)):
@@ -164,7 +186,7 @@ def mutate(rnd: random.Random, tree: dict, *, rate: float = 0.3, empty_slots: bo
         slots = node.get("slots", {})
         if rnd.random() < rate * 0.3:
             slots.pop(rnd.choice(SLOTS), None)
-        if depth < 4 and rnd.random() < rate * 0.3:
+        if depth < max_depth and rnd.random() < rate * 0.3:
             slots[rnd.choice(SLOTS)] = [random_tree(rnd, depth + 1, **opts) for _ in range(rnd.randrange(0 if empty_slots else 1, 3))]
         for name in list(slots):
             children = [visit(c, depth + 1) for c in slots[name]]
