@@ -145,16 +145,26 @@ class Applier {
   Arena& arena_;
 };
 
-// Whether the tree below `n` (at level `depth`) goes deeper than kMaxWrittenDepth levels; the
-// walk stops at that level, so its own recursion stays bounded.
-bool too_deep(const Node& n, std::size_t depth) {
-  if (depth > kMaxWrittenDepth) return true;
+// The number of levels of the tree below and including `n`, counted up to `limit` (the walk
+// stops there, so its own recursion stays bounded).
+std::size_t levels(const Node& n, std::size_t limit) {
+  std::size_t most = 1;
+  if (limit <= 1) return most;
   for (const Entry<Children>& slot : n.slots) {
-    for (const Node& child : slot.value) {
-      if (too_deep(child, depth + 1)) return true;
-    }
+    for (const Node& child : slot.value) most = std::max(most, 1 + levels(child, limit - 1));
   }
-  return false;
+  return most;
+}
+
+// How deep the nodes that `op` brings into the tree can reach (levels from the root), or 0.
+std::size_t reach(const Op& op) {
+  if (const auto* x = std::get_if<op::InsertChild>(&op.v)) {
+    return x->path.size() + 1 + levels(x->node, kMaxWrittenDepth + 1);
+  }
+  if (const auto* x = std::get_if<op::Replace>(&op.v)) {
+    return x->path.size() + levels(x->node, kMaxWrittenDepth + 1);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -170,17 +180,20 @@ Result<std::string> apply_json(std::string_view root_text, std::string_view patc
     if (!read_text(root_text, arena, root, error, read_node_text)) return error;
     if (!read_text(patch_text, arena, patch, error, read_patch_text)) return error;
     Applier applier(arena);
-    bool deepened = false;
+    // A tree as read is far shallower than the limit; only inserted and replacing nodes make it
+    // deeper, and never deeper than their path plus their own levels.
+    std::size_t deepest = 0;
     try {
       for (const Op& op : patch.ops) {
         applier.run(root, op);
-        std::size_t k = op.v.index();
-        deepened |= k == 7 || k == 10;  // InsertChild, Replace
+        deepest = std::max(deepest, reach(op));
       }
     } catch (Misfit& m) {
       return Error{std::move(m.message)};
     }
-    if (deepened && too_deep(root, 1)) return Error{"recursion limit exceeded"};
+    if (deepest > kMaxWrittenDepth && levels(root, kMaxWrittenDepth + 1) > kMaxWrittenDepth) {
+      return Error{"recursion limit exceeded"};
+    }
     std::string out;
     out.reserve(root_text.size() + root_text.size() / 8 + patch_text.size());
     write(out, root);
