@@ -65,8 +65,18 @@ void sort_members(ArenaVec<M>& members) {
     }
   }
   if (sorted) return;
-  std::stable_sort(members.begin(), members.end(),
-                   [](const M& a, const M& b) { return a.key < b.key; });
+  if (n <= 16) {
+    // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
+    for (std::size_t i = 1; i < n; ++i) {
+      M m = members[i];
+      std::size_t j = i;
+      for (; j > 0 && m.key < members[j - 1].key; --j) members[j] = members[j - 1];
+      members[j] = m;
+    }
+  } else {
+    std::stable_sort(members.begin(), members.end(),
+                     [](const M& a, const M& b) { return a.key < b.key; });
+  }
   // Within a run of equal keys the input order survived; keep the last one.
   std::size_t out = 0;
   for (std::size_t i = 0; i < n; ++i) {

@@ -34,23 +34,22 @@ Error unknown_codec(std::string_view name) {
   return e;
 }
 
-void Payload::write(char* out) const {
-  if (codec == Codec::Json) {
-    if (size != 0) std::memcpy(out, text.data(), size);
-  } else {
-    write_msgpack(out, value);
-  }
-}
-
-bool encode_payload(Codec codec, std::string_view text, Arena& arena, Payload& out, Error& error) {
+bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& error) {
   out.codec = codec;
   if (codec == Codec::Json) {
-    out.text = text;
-    out.size = text.size();
+    out.bytes = text;
     return true;
   }
-  if (!read_text(text, arena, out.value, error, read_whole)) return false;
-  out.size = msgpack_size(out.value);
+  Arena arena;
+  out.msgpack.reserve(text.size() / 2 + 16);
+  bool done = false;
+  if (!read_text(text, arena, done, error, [&](json::Reader& r) {
+        json_to_msgpack(r, text.size(), out.msgpack);
+        return true;
+      })) {
+    return false;
+  }
+  out.bytes = out.msgpack;
   return true;
 }
 

@@ -24,16 +24,12 @@ Error unknown_codec(std::string_view name);
 // A payload ready to be laid into a frame.
 struct Payload {
   Codec codec;
-  std::string_view text;  // Json: the caller's text, carried unchanged
-  json::Value value;      // Msgpack: the value read from the text
-  std::size_t size;       // bytes on the wire
-
-  // Writes the `size` payload bytes.
-  void write(char* out) const;
+  std::string_view bytes;  // the bytes on the wire: the caller's text, or `msgpack`
+  std::string msgpack;
 };
 
 // The JSON codec takes the text as it is; MessagePack reads it as one JSON value first.
-bool encode_payload(Codec codec, std::string_view text, Arena& arena, Payload& out, Error& error);
+bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& error);
 
 // The payload bytes of a frame as one canonical JSON value: UTF-8 checked and read as JSON, or
 // read as MessagePack. Either way the JSON nesting limit applies, as if the MessagePack value

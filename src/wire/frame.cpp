@@ -1,4 +1,5 @@
 // The frame entry points: codec and kind checks, the header, and the envelope of trasken.
+#include <cstring>
 #include <string>
 #include <variant>
 
@@ -36,10 +37,9 @@ std::optional<Error> encode_frame(std::string_view payload, std::string_view mod
   return guarded([&]() -> std::optional<Error> {
     std::optional<wire::Codec> c = wire::codec_named(codec);
     if (!c) return wire::unknown_codec(codec);
-    Arena arena;
     Error error;
     wire::Payload body;
-    if (!wire::encode_payload(*c, payload, arena, body, error)) return error;
+    if (!wire::encode_payload(*c, payload, body, error)) return error;
 
     trasken::Header header;
     if (kind == "snapshot") {
@@ -56,11 +56,13 @@ std::optional<Error> encode_frame(std::string_view payload, std::string_view mod
     // Both lengths are checked before anything is laid out: a 32-bit length is never cut.
     std::size_t h = trasken::header_size(header);
     if (h > trasken::kMaxSection) return too_long("header", h);
-    if (body.size > trasken::kMaxSection) return too_long("payload", body.size);
+    std::size_t p = body.bytes.size();
+    if (p > trasken::kMaxSection) return too_long("payload", p);
     std::string text = trasken::header_text(header);
-    char* out = sink.reserve(trasken::frame_size(text, body.size));
+    char* out = sink.reserve(trasken::frame_size(text, p));
     if (out == nullptr) return out_of_memory();
-    body.write(trasken::lay_out(out, text, body.size));
+    char* dst = trasken::lay_out(out, text, p);
+    if (p != 0) std::memcpy(dst, body.bytes.data(), p);
     return std::nullopt;
   });
 }

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "json/utf8.hpp"
 #include "json/writer.hpp"
@@ -17,145 +19,289 @@ namespace {
 
 // ---- writing ----------------------------------------------------------------------------------
 
-char* put8(char* out, unsigned marker, std::uint8_t v) {
-  out[0] = static_cast<char>(marker);
-  out[1] = static_cast<char>(v);
-  return out + 2;
-}
-
-char* put16(char* out, unsigned marker, std::uint16_t v) {
-  out[0] = static_cast<char>(marker);
-  out[1] = static_cast<char>(v >> 8);
-  out[2] = static_cast<char>(v);
-  return out + 3;
-}
-
-char* put32(char* out, unsigned marker, std::uint32_t v) {
-  out[0] = static_cast<char>(marker);
-  out[1] = static_cast<char>(v >> 24);
-  out[2] = static_cast<char>(v >> 16);
-  out[3] = static_cast<char>(v >> 8);
-  out[4] = static_cast<char>(v);
-  return out + 5;
-}
-
-char* put64(char* out, unsigned marker, std::uint64_t v) {
-  out[0] = static_cast<char>(marker);
-  for (int k = 0; k < 8; ++k) out[1 + k] = static_cast<char>(v >> (56 - 8 * k));
-  return out + 9;
-}
-
-std::size_t uint_size(std::uint64_t u) {
-  return u < 128 ? 1 : u < 256 ? 2 : u < 65536 ? 3 : u <= UINT32_MAX ? 5 : 9;
-}
-
-std::size_t neg_size(std::int64_t i) {
-  return i >= -32 ? 1 : i >= -128 ? 2 : i >= -32768 ? 3 : i >= INT32_MIN ? 5 : 9;
-}
-
-std::size_t str_size(std::size_t n) { return n + (n < 32 ? 1 : n < 256 ? 2 : n < 65536 ? 3 : 5); }
-
-std::size_t container_head_size(std::size_t n) { return n < 16 ? 1 : n < 65536 ? 3 : 5; }
-
-char* put_str(char* out, std::string_view s) {
-  std::size_t n = s.size();
-  if (n < 32) {
-    *out++ = static_cast<char>(0xA0 + n);
-  } else if (n < 256) {
-    out = put8(out, 0xD9, static_cast<std::uint8_t>(n));
-  } else if (n < 65536) {
-    out = put16(out, 0xDA, static_cast<std::uint16_t>(n));
+// Most strings are short: copying them with two overlapping loads beats a call to memcpy. No
+// byte outside [s, s + n) is read or written.
+void copy(char* out, const char* s, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + n - 8, 8);
+    std::memcpy(out, &a, 8);
+    std::memcpy(out + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(out, &a, 4);
+    std::memcpy(out + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (std::size_t k = 0; k < n; ++k) out[k] = s[k];
   } else {
-    out = put32(out, 0xDB, static_cast<std::uint32_t>(n));
+    std::memcpy(out, s, n);
   }
-  if (n != 0) std::memcpy(out, s.data(), n);
-  return out + n;
 }
 
-// fixarray/fixmap base, then the 16- and 32-bit markers.
-char* put_container(char* out, std::size_t n, unsigned fix, unsigned m16, unsigned m32) {
-  if (n < 16) {
-    *out = static_cast<char>(fix + n);
-    return out + 1;
+// Appends MessagePack to a string through a raw cursor; callers make room before each write.
+class Emitter {
+ public:
+  explicit Emitter(std::string& out) : out_(out) {
+    std::size_t used = out.size();
+    out.resize(std::max<std::size_t>(out.capacity(), used + 64));
+    cur_ = out.data() + used;
+    end_ = out.data() + out.size();
   }
-  if (n < 65536) return put16(out, m16, static_cast<std::uint16_t>(n));
-  return put32(out, m32, static_cast<std::uint32_t>(n));
+  ~Emitter() { out_.resize(static_cast<std::size_t>(cur_ - out_.data())); }
+
+  void room(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - cur_) < n) grow(n);
+  }
+  void byte(unsigned b) { *cur_++ = static_cast<char>(b); }
+  // A marker and the low `n` bytes of `v`, big-endian.
+  void be(unsigned marker, std::uint64_t v, int n) {
+    cur_[0] = static_cast<char>(marker);
+    for (int k = 1; k <= n; ++k) cur_[k] = static_cast<char>(v >> (8 * (n - k)));
+    cur_ += 1 + n;
+  }
+  void uint(std::uint64_t u) {
+    if (u < 128) return byte(static_cast<unsigned>(u));
+    if (u < 256) return be(0xCC, u, 1);
+    if (u < 65536) return be(0xCD, u, 2);
+    if (u <= UINT32_MAX) return be(0xCE, u, 4);
+    be(0xCF, u, 8);
+  }
+  void neg(std::int64_t i) {
+    auto bits = static_cast<std::uint64_t>(i);
+    if (i >= -32) return byte(static_cast<unsigned>(bits & 0xFF));  // 0xE0..0xFF
+    if (i >= -128) return be(0xD0, bits, 1);
+    if (i >= -32768) return be(0xD1, bits, 2);
+    if (i >= INT32_MIN) return be(0xD2, bits, 4);
+    be(0xD3, bits, 8);
+  }
+  void real(double d) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    be(0xCB, bits, 8);
+  }
+  // Lengths fit 32 bits whenever the whole payload fits a frame, which the caller checks.
+  void head(std::uint64_t n, unsigned fix, unsigned m16, unsigned m32) {
+    if (n < 16) return byte(fix + static_cast<unsigned>(n));
+    if (n < 65536) return be(m16, n, 2);
+    be(m32, n, 4);
+  }
+  void string(const char* s, std::size_t n) {
+    room(5 + n);
+    if (n < 32) {
+      byte(0xA0 + static_cast<unsigned>(n));
+    } else if (n < 256) {
+      be(0xD9, n, 1);
+    } else if (n < 65536) {
+      be(0xDA, n, 2);
+    } else {
+      be(0xDB, n, 4);
+    }
+    copy(cur_, s, n);
+    cur_ += n;
+  }
+
+ private:
+  void grow(std::size_t n) {
+    std::size_t used = static_cast<std::size_t>(cur_ - out_.data());
+    out_.resize(std::max(out_.size() * 2, used + n));
+    cur_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
+  }
+
+  std::string& out_;
+  char* cur_;
+  char* end_;
+};
+
+// Byte order of keys; most keys differ in their first byte.
+bool key_less(std::string_view a, std::string_view b) {
+  if (!a.empty() && !b.empty() && a[0] != b[0]) {
+    return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+  }
+  return a < b;
 }
+
+// JSON text to MessagePack in two passes over a flat list of the values read ("items", in
+// document order). Object members are put in ascending key order, the last of a repeated key
+// kept, by a list of member positions; objects already in order (most of them) need none.
+class Transcoder {
+ public:
+  Transcoder(json::Reader& r, std::size_t text_size) : r_(r) { items_.reserve(text_size / 4 + 16); }
+
+  void read() { value(); }
+  void write(std::string& out) {
+    Emitter e(out);
+    write(e, 0, items_.size());
+  }
+
+ private:
+  enum class Kind : std::uint8_t { Null, False, True, Uint, Neg, Float, Str, Array, Object };
+  struct Item {
+    Kind kind;
+    std::uint64_t n;  // Str: bytes; Array: elements; Object: members kept
+    union {
+      std::uint64_t u;
+      std::int64_t i;
+      double d;
+      const char* s;
+      std::size_t end;  // Array, Object: the index after the last item inside
+    };
+    std::size_t order;  // Object: where its sorted member list starts in order_, or kInOrder
+  };
+  static constexpr std::size_t kInOrder = static_cast<std::size_t>(-1);
+
+  std::size_t push(Kind kind) {
+    items_.push_back(Item{kind, 0, {0}, kInOrder});
+    return items_.size() - 1;
+  }
+  std::string_view key_of(std::size_t item) const { return {items_[item].s, items_[item].n}; }
+
+  // The value at the cursor, with the reader's checks and errors (as json::read_value).
+  void value() {
+    int c = r_.peek();
+    switch (c) {
+      case -1:
+        r_.fail_next("EOF while parsing a value");
+      case 'n':
+        r_.null();
+        push(Kind::Null);
+        return;
+      case 't':
+      case 'f':
+        push(r_.boolean() ? Kind::True : Kind::False);
+        return;
+      case '"': {
+        std::string_view s = r_.string_literal();
+        std::size_t at = push(Kind::Str);
+        items_[at].n = s.size();
+        items_[at].s = s.data();
+        return;
+      }
+      case '[': {
+        std::size_t at = push(Kind::Array);
+        std::uint64_t n = 0;
+        r_.array([&](json::Reader::Seq& seq) {
+          while (r_.next_element(seq)) {
+            value();
+            ++n;
+          }
+        });
+        items_[at].n = n;
+        items_[at].end = items_.size();
+        return;
+      }
+      case '{':
+        object();
+        return;
+      default:
+        if (c == '-' || (c >= '0' && c <= '9')) {
+          json::Number num = r_.number();
+          switch (num.kind) {
+            case json::Number::Kind::Uint: items_[push(Kind::Uint)].u = num.u; return;
+            case json::Number::Kind::Neg: items_[push(Kind::Neg)].i = num.i; return;
+            case json::Number::Kind::Float: items_[push(Kind::Float)].d = num.f; return;
+          }
+        }
+        r_.fail_next("expected value");
+    }
+  }
+
+  void object() {
+    std::size_t at = push(Kind::Object);
+    std::size_t mark = members_.size();
+    bool in_order = true;
+    std::string_view last;
+    r_.object([&](std::string_view key) {
+      r_.colon();
+      if (members_.size() != mark && !key_less(last, key)) in_order = false;
+      last = key;
+      std::size_t k = push(Kind::Str);
+      items_[k].n = key.size();
+      items_[k].s = key.data();
+      members_.push_back(k);
+      value();
+    });
+    std::size_t n = members_.size() - mark;
+    if (!in_order) {
+      auto first = members_.begin() + static_cast<std::ptrdiff_t>(mark);
+      auto less = [&](std::size_t a, std::size_t b) { return key_less(key_of(a), key_of(b)); };
+      if (n <= 16) {
+        for (auto it = first + 1; it < members_.end(); ++it) {
+          std::size_t m = *it;
+          auto j = it;
+          for (; j != first && less(m, *(j - 1)); --j) *j = *(j - 1);
+          *j = m;
+        }
+      } else {
+        std::stable_sort(first, members_.end(), less);
+      }
+      // Within a run of equal keys the input order survived; keep the last one.
+      items_[at].order = order_.size();
+      n = 0;
+      for (auto it = first; it != members_.end(); ++it) {
+        if (it + 1 != members_.end() && key_of(*it) == key_of(*(it + 1))) continue;
+        order_.push_back(*it);
+        ++n;
+      }
+    }
+    members_.resize(mark);
+    items_[at].n = n;
+    items_[at].end = items_.size();
+  }
+
+  // The index after the value at item `i`.
+  std::size_t after(std::size_t i) const {
+    Kind k = items_[i].kind;
+    return k == Kind::Array || k == Kind::Object ? items_[i].end : i + 1;
+  }
+
+  // Writes items [i, end), which hold whole values. Containers whose contents come in document
+  // order are a head followed by those contents, so only out-of-order objects leave the loop.
+  void write(Emitter& e, std::size_t i, std::size_t end) {
+    while (i < end) {
+      const Item& it = items_[i];
+      e.room(9);
+      switch (it.kind) {
+        case Kind::Null: e.byte(0xC0); break;
+        case Kind::False: e.byte(0xC2); break;
+        case Kind::True: e.byte(0xC3); break;
+        case Kind::Uint: e.uint(it.u); break;
+        case Kind::Neg: e.neg(it.i); break;
+        case Kind::Float: e.real(it.d); break;
+        case Kind::Str: e.string(it.s, it.n); break;
+        case Kind::Array: e.head(it.n, 0x90, 0xDC, 0xDD); break;
+        case Kind::Object:
+          e.head(it.n, 0x80, 0xDE, 0xDF);
+          if (it.order != kInOrder) {
+            for (std::uint64_t k = 0; k < it.n; ++k) {
+              std::size_t key = order_[it.order + k];
+              write(e, key, after(key + 1));
+            }
+            i = it.end;
+            continue;
+          }
+          break;
+      }
+      ++i;
+    }
+  }
+
+  json::Reader& r_;
+  std::vector<Item> items_;
+  std::vector<std::size_t> members_;  // key items of the objects being read
+  std::vector<std::size_t> order_;    // key items of out-of-order objects, sorted
+};
 
 }  // namespace
 
-std::size_t msgpack_size(const Value& v) {
-  switch (v.v.index()) {
-    case 0:
-    case 1: return 1;
-    case 2: return uint_size(std::get<json::Uint>(v.v).v);
-    case 3: return neg_size(std::get<json::Neg>(v.v).v);
-    case 4: return 9;
-    case 5: return str_size(std::get<std::string_view>(v.v).size());
-    case 6: {
-      const json::Array& a = std::get<json::Array>(v.v);
-      std::size_t n = container_head_size(a.size());
-      for (const Value& e : a) n += msgpack_size(e);
-      return n;
-    }
-    default: {
-      const json::Object& o = std::get<json::Object>(v.v);
-      std::size_t n = container_head_size(o.size());
-      for (const json::Member& m : o) n += str_size(m.key.size()) + msgpack_size(m.value);
-      return n;
-    }
-  }
-}
-
-char* write_msgpack(char* out, const Value& v) {
-  switch (v.v.index()) {
-    case 0: *out = static_cast<char>(0xC0); return out + 1;
-    case 1: *out = static_cast<char>(std::get<bool>(v.v) ? 0xC3 : 0xC2); return out + 1;
-    case 2: {
-      std::uint64_t u = std::get<json::Uint>(v.v).v;
-      if (u < 128) {
-        *out = static_cast<char>(u);
-        return out + 1;
-      }
-      if (u < 256) return put8(out, 0xCC, static_cast<std::uint8_t>(u));
-      if (u < 65536) return put16(out, 0xCD, static_cast<std::uint16_t>(u));
-      if (u <= UINT32_MAX) return put32(out, 0xCE, static_cast<std::uint32_t>(u));
-      return put64(out, 0xCF, u);
-    }
-    case 3: {
-      std::int64_t i = std::get<json::Neg>(v.v).v;
-      if (i >= -32) {
-        *out = static_cast<char>(i);  // 0xE0..0xFF
-        return out + 1;
-      }
-      if (i >= -128) return put8(out, 0xD0, static_cast<std::uint8_t>(i));
-      if (i >= -32768) return put16(out, 0xD1, static_cast<std::uint16_t>(i));
-      if (i >= INT32_MIN) return put32(out, 0xD2, static_cast<std::uint32_t>(i));
-      return put64(out, 0xD3, static_cast<std::uint64_t>(i));
-    }
-    case 4: {
-      std::uint64_t bits;
-      double d = std::get<double>(v.v);
-      std::memcpy(&bits, &d, 8);
-      return put64(out, 0xCB, bits);
-    }
-    case 5: return put_str(out, std::get<std::string_view>(v.v));
-    case 6: {
-      const json::Array& a = std::get<json::Array>(v.v);
-      out = put_container(out, a.size(), 0x90, 0xDC, 0xDD);
-      for (const Value& e : a) out = write_msgpack(out, e);
-      return out;
-    }
-    default: {
-      const json::Object& o = std::get<json::Object>(v.v);
-      out = put_container(out, o.size(), 0x80, 0xDE, 0xDF);
-      for (const json::Member& m : o) {
-        out = put_str(out, m.key);
-        out = write_msgpack(out, m.value);
-      }
-      return out;
-    }
-  }
+void json_to_msgpack(json::Reader& r, std::size_t text_size, std::string& out) {
+  Transcoder t(r, text_size);
+  t.read();
+  r.finish();
+  t.write(out);
 }
 
 // ---- reading ----------------------------------------------------------------------------------

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "arena.hpp"
+#include "json/reader.hpp"
 #include "json/value.hpp"
 
 namespace velmor::wire {
@@ -13,13 +15,13 @@ namespace velmor::wire {
 // Nesting of arrays, maps and ext values that reading allows: the 1024th level fails.
 inline constexpr int kMsgpackMaxDepth = 1023;
 
-// The number of bytes write_msgpack produces for `v`.
-std::size_t msgpack_size(const json::Value& v);
-
-// Writes `v` (canonical: object members in ascending key order) as MessagePack into `out`, which
-// has room for msgpack_size(v) bytes, and returns the end. Every string and container must be
-// shorter than 2^32, which holds whenever the whole payload fits a frame.
-char* write_msgpack(char* out, const json::Value& v);
+// Reads one JSON value at the reader's cursor, which must be followed only by whitespace, and
+// appends it to `out` as MessagePack: the smallest marker for every value, object members in
+// ascending byte order of their keys (the last of a repeated key kept). Reading errors are
+// thrown as by json::read_value. `text_size`, the length of the reader's text, sizes the working
+// memory. Every string and container must be shorter than 2^32, which
+// holds whenever the whole output fits a frame.
+void json_to_msgpack(json::Reader& r, std::size_t text_size, std::string& out);
 
 struct MsgpackValue {
   json::Value value;  // canonical; strings borrow the input bytes
