@@ -352,6 +352,8 @@ class MsgpackReader {
   }
 
  private:
+  std::uint64_t remaining() const { return static_cast<std::uint64_t>(end_ - cur_); }
+
   unsigned marker() {
     if (cur_ == end_) fail("IO error while reading marker: failed to fill whole buffer");
     return *cur_++;
@@ -411,25 +413,32 @@ class MsgpackReader {
     if (depth_ > max_depth_) max_depth_ = depth_;
   }
 
-  // Elements are collected on the scratch stack as they are read, so a count announced by the
-  // input never sizes an allocation: every element costs at least one input byte.
+  // A count is trusted for an allocation only when the remaining input could hold that many
+  // values (each takes at least one byte, a member two). A larger count cannot be met: reading
+  // runs out of input before it, so its values are read and dropped until the error comes.
   Value array(std::uint64_t n) {
     open();
-    std::size_t mark = scratch_.mark();
-    for (std::uint64_t k = 0; k < n; ++k) scratch_.push(value());
+    Value* slots = n <= remaining() ? arena_.allocate_array<Value>(n) : nullptr;
+    for (std::uint64_t k = 0; k < n; ++k) {
+      Value v = value();
+      if (slots != nullptr) new (slots + k) Value(v);
+    }
     --depth_;
-    return {scratch_.pop<Value>(arena_, mark)};
+    if (n == 0) return {json::Array{}};
+    return {json::Array(slots, n)};
   }
 
   Value map(std::uint64_t n) {
     open();
-    std::size_t mark = scratch_.mark();
+    json::Member* slots = n <= remaining() / 2 ? arena_.allocate_array<json::Member>(n) : nullptr;
     for (std::uint64_t k = 0; k < n; ++k) {
       std::string_view key = map_key(k == 0);
-      scratch_.push(json::Member{key, value()});
+      Value v = value();
+      if (slots != nullptr) new (slots + k) json::Member{key, v};
     }
     --depth_;
-    json::Object members = scratch_.pop<json::Member>(arena_, mark);
+    if (n == 0) return {json::Object{}};
+    json::Object members(slots, n);
     json::sort_members(members);
     return {members};
   }
@@ -491,7 +500,6 @@ class MsgpackReader {
   const unsigned char* cur_;
   const unsigned char* end_;
   Arena& arena_;
-  Scratch scratch_;
   int depth_ = 0;
   int max_depth_ = 0;
 };
