@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "json/reader.hpp"
+#include "text.hpp"
 
 namespace velmor::json {
 
@@ -33,7 +34,7 @@ void read_record(Reader& r, const RecordSpec& spec, F&& read_field) {
     unsigned seen = 0;
     r.object([&](std::string_view key) {
       std::size_t f = 0;
-      while (f < n && spec.fields[f] != key) ++f;
+      while (f < n && !same(spec.fields[f], key)) ++f;
       if (f == n) {
         r.colon();
         r.skip_value();
