@@ -9,14 +9,14 @@ import velmor
 import trees
 
 
-def kids(*specs: str, slot: str = "s") -> str:
+def kids(*children: str, slot: str = "s") -> str:
     """A root `ul` whose slot holds children given as "key" (keyed li) or "=tag" (unkeyed)."""
     nodes = []
-    for spec in specs:
-        if spec.startswith("="):
-            nodes.append({"tag": spec[1:]})
+    for child in children:
+        if child.startswith("="):
+            nodes.append({"tag": child[1:]})
         else:
-            nodes.append({"tag": "li", "key": spec})
+            nodes.append({"tag": "li", "key": child})
     return json.dumps({"tag": "ul", "slots": {slot: nodes}})
 
 
