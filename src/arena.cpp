@@ -17,6 +17,17 @@ Arena::~Arena() {
   }
 }
 
+void Arena::rewind(const Mark& m) {
+  while (head_ != m.head) {
+    Block* prev = head_->prev;
+    std::free(head_);
+    head_ = prev;
+  }
+  cur_ = m.cur;
+  end_ = m.end;
+  next_size_ = m.next_size;
+}
+
 void* Arena::grow(std::size_t bytes, std::size_t align) {
   std::size_t header = (sizeof(Block) + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
   if (bytes > SIZE_MAX - header - align) throw std::bad_alloc();

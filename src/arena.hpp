@@ -47,6 +47,16 @@ class Arena {
     return new (allocate(sizeof(T), alignof(T))) T{std::forward<A>(args)...};
   }
 
+  // Everything allocated after mark() is released by rewind(); used for short-lived values.
+  struct Mark {
+    void* head;
+    char* cur;
+    char* end;
+    std::size_t next_size;
+  };
+  Mark mark() const { return {head_, cur_, end_, next_size_}; }
+  void rewind(const Mark& m);
+
   std::string_view copy(std::string_view s) {
     if (s.empty()) return {};
     char* p = static_cast<char*>(allocate(s.size(), 1));

@@ -58,6 +58,8 @@ class Reader {
         arena_(arena), check_utf8_(check_utf8) {}
 
   Arena& arena() { return arena_; }
+  // For values that die with the read of one larger value; rewound by whoever uses it.
+  Arena& temp() { return temp_; }
   Scratch& scratch() { return scratch_; }
   std::size_t here() const { return static_cast<std::size_t>(cur_ - begin_); }
   std::size_t next() const { return cur_ == end_ ? here() : here() + 1; }
@@ -202,6 +204,7 @@ class Reader {
   const char* cur_;
   const char* end_;
   Arena& arena_;
+  Arena temp_{4096};
   Scratch scratch_;
   std::string buf_;
   int depth_left_ = kMaxDepth + 1;

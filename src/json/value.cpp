@@ -5,7 +5,7 @@
 
 namespace velmor::json {
 
-Value read_value(Reader& r, Objects objects) {
+Value read_value(Reader& r, Objects objects, Arena& into) {
   int c = r.peek();
   switch (c) {
     case -1:
@@ -22,18 +22,18 @@ Value read_value(Reader& r, Objects objects) {
       Scratch& s = r.scratch();
       std::size_t mark = s.mark();
       r.array([&](Reader::Seq& seq) {
-        while (r.next_element(seq)) s.push(read_value(r, objects));
+        while (r.next_element(seq)) s.push(read_value(r, objects, into));
       });
-      return {s.pop<Value>(r.arena(), mark)};
+      return {s.pop<Value>(into, mark)};
     }
     case '{': {
       Scratch& s = r.scratch();
       std::size_t mark = s.mark();
       r.object([&](std::string_view key) {
         r.colon();
-        s.push(Member{key, read_value(r, objects)});
+        s.push(Member{key, read_value(r, objects, into)});
       });
-      Object members = s.pop<Member>(r.arena(), mark);
+      Object members = s.pop<Member>(into, mark);
       if (objects == Objects::Canonical) sort_members(members);
       return {members};
     }
@@ -50,13 +50,21 @@ Value read_value(Reader& r, Objects objects) {
   }
 }
 
-void canonicalize(Arena& arena, Value& v) {
-  if (auto* a = std::get_if<Array>(&v.v)) {
-    for (Value& e : *a) canonicalize(arena, e);
-  } else if (auto* o = std::get_if<Object>(&v.v)) {
-    for (Member& m : *o) canonicalize(arena, m.value);
-    sort_members(*o);
+Value copy_canonical(Arena& arena, const Value& v) {
+  if (const auto* a = std::get_if<Array>(&v.v)) {
+    if (a->empty()) return v;
+    Array out(arena.allocate_array<Value>(a->size()), a->size());
+    for (std::size_t i = 0; i < a->size(); ++i) out[i] = copy_canonical(arena, (*a)[i]);
+    return {out};
   }
+  if (const auto* o = std::get_if<Object>(&v.v)) {
+    if (o->empty()) return v;
+    Object out(arena.allocate_array<Member>(o->size()), o->size());
+    for (std::size_t i = 0; i < o->size(); ++i) out[i] = Member{(*o)[i].key, copy_canonical(arena, (*o)[i].value)};
+    sort_members(out);
+    return {out};
+  }
+  return v;
 }
 
 void write(std::string& out, const Value& v) {

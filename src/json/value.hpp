@@ -8,6 +8,7 @@
 
 #include "arena.hpp"
 #include "json/reader.hpp"
+#include "text.hpp"
 
 namespace velmor::json {
 
@@ -38,10 +39,13 @@ struct Member {
 enum class Objects : std::uint8_t { Canonical, Raw };
 
 // Reads one value at the cursor. Numbers are converted ("number out of range" for overflow).
-Value read_value(Reader& r, Objects objects = Objects::Canonical);
+// Arrays and objects go into `into` (strings with escapes into the reader's arena).
+Value read_value(Reader& r, Objects objects, Arena& into);
+inline Value read_value(Reader& r) { return read_value(r, Objects::Canonical, r.arena()); }
 
-// A raw value in canonical form (objects sorted, the last of repeated keys kept), in place.
-void canonicalize(Arena& arena, Value& v);
+// A canonical deep copy of `v` (objects sorted, the last of repeated keys kept) whose arrays
+// live in `arena`; strings are shared.
+Value copy_canonical(Arena& arena, const Value& v);
 
 // Sorts the members of an object by key and keeps the last of each repeated key.
 template <class M>
@@ -59,7 +63,7 @@ void sort_members(ArenaVec<M>& members) {
   std::size_t n = members.size();
   bool sorted = true;
   for (std::size_t i = 1; i < n; ++i) {
-    if (!(members[i - 1].key < members[i].key)) {
+    if (compare(members[i - 1].key, members[i].key) >= 0) {
       sorted = false;
       break;
     }
@@ -70,17 +74,17 @@ void sort_members(ArenaVec<M>& members) {
     for (std::size_t i = 1; i < n; ++i) {
       M m = members[i];
       std::size_t j = i;
-      for (; j > 0 && m.key < members[j - 1].key; --j) members[j] = members[j - 1];
+      for (; j > 0 && less(m.key, members[j - 1].key); --j) members[j] = members[j - 1];
       members[j] = m;
     }
   } else {
     std::stable_sort(members.begin(), members.end(),
-                     [](const M& a, const M& b) { return a.key < b.key; });
+                     [](const M& a, const M& b) { return less(a.key, b.key); });
   }
   // Within a run of equal keys the input order survived; keep the last one.
   std::size_t out = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    if (i + 1 < n && members[i].key == members[i + 1].key) continue;
+    if (i + 1 < n && same(members[i].key, members[i + 1].key)) continue;
     members[out++] = members[i];
   }
   members.resize_down(out);

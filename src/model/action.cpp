@@ -44,7 +44,7 @@ struct TagCheck {
 TagCheck check_tag(const Value& tag, const Tagged& t) {
   if (const auto* s = std::get_if<std::string_view>(&tag.v)) {
     for (std::size_t i = 0; i < t.tags.size(); ++i) {
-      if (t.tags[i] == *s) return {i};
+      if (same(t.tags[i], *s)) return {i};
     }
     return {0, TagProblem::Unknown};
   }
@@ -100,9 +100,9 @@ void read_fields(const Body& body, const Tagged& t, std::size_t variant,
   }
   unsigned seen = 0;
   for (const Member& m : body.members) {
-    if (m.key == body.tag_member) continue;
+    if (same(m.key, body.tag_member)) continue;
     for (std::size_t i = 0; i < k; ++i) {
-      if (fields[i] != m.key) continue;
+      if (!same(fields[i], m.key)) continue;
       if (seen & (1u << i)) Reader::fail("duplicate field `" + std::string(m.key) + "`");
       seen |= 1u << i;
       on_field(i, m.value);
@@ -121,7 +121,7 @@ std::size_t split_tagged(const Value& v, const Tagged& t, Body& body) {
     const Value* tag = nullptr;
     TagCheck check;
     for (const Member& m : *o) {
-      if (m.key != t.tag_member) continue;
+      if (!same(m.key, t.tag_member)) continue;
       if (tag != nullptr) Reader::fail("duplicate field `" + std::string(t.tag_member) + "`");
       tag = &m.value;
       check = check_tag(*tag, t);
@@ -155,6 +155,7 @@ std::optional<Text> optional_text(const Value& v) {
 
 Ref interpret_ref(const Value& v);
 Expr interpret_expr(Arena& arena, const Value& v);
+Action read_raw_action(Reader& r, Arena& raw);
 Action interpret_action(Arena& arena, const Value& v);
 
 const Expr* expr_ptr(Arena& arena, const Value& v) {
@@ -187,11 +188,8 @@ Expr build_expr(Arena& arena, std::size_t variant, const Body& body) {
     case 0: {
       static constexpr std::string_view fields[] = {"value"};
       expr::Lit lit{};
-      read_fields(body, kExpr, variant, fields, 1, [&](std::size_t, const Value& f) {
-        // The raw value is consumed here, so it is put in canonical form in place.
-        lit.value = f;
-        json::canonicalize(arena, lit.value);
-      });
+      read_fields(body, kExpr, variant, fields, 1,
+                  [&](std::size_t, const Value& f) { lit.value = json::copy_canonical(arena, f); });
       return {lit};
     }
     case 1:
@@ -429,7 +427,19 @@ bool equal(const EndpointUrl& a, const EndpointUrl& b) {
 
 }  // namespace
 
+// The raw values live in the reader's temporary arena; the action built from them lives in the
+// main arena, so the raw values are released as soon as the action is built.
 Action read_action(Reader& r) {
+  Arena& raw = r.temp();
+  Arena::Mark mark_raw = raw.mark();
+  Action a = read_raw_action(r, raw);
+  raw.rewind(mark_raw);
+  return a;
+}
+
+namespace {
+
+Action read_raw_action(Reader& r, Arena& raw) {
   Arena& arena = r.arena();
   Scratch& s = r.scratch();
   int c = r.peek();
@@ -441,11 +451,11 @@ Action read_action(Reader& r) {
     Value tag;
     TagCheck check;
     r.object([&](std::string_view key) {
-      if (key == kAction.tag_member) {
+      if (same(key, kAction.tag_member)) {
         if (have_tag) r.duplicate(key);
         r.colon();
         have_tag = true;
-        tag = json::read_value(r, json::Objects::Raw);
+        tag = json::read_value(r, json::Objects::Raw, raw);
         check = check_tag(tag, kAction);
         if (check.problem == TagProblem::Unknown || check.problem == TagProblem::WrongKind) {
           r.fail_here(tag_message(tag, kAction, check.problem));
@@ -453,9 +463,9 @@ Action read_action(Reader& r) {
         return;
       }
       r.colon();
-      s.push(Member{key, json::read_value(r, json::Objects::Raw)});
+      s.push(Member{key, json::read_value(r, json::Objects::Raw, raw)});
     });
-    json::Object members = s.pop<Member>(arena, mark);
+    json::Object members = s.pop<Member>(raw, mark);
     if (!have_tag) Reader::fail(missing(kAction.tag_member));
     if (check.problem != TagProblem::None) Reader::fail(tag_message(tag, kAction, check.problem));
     Body body;
@@ -471,14 +481,14 @@ Action read_action(Reader& r) {
     r.array([&](Reader::Seq& seq) {
       if (!r.next_element(seq)) return;
       have_tag = true;
-      tag = json::read_value(r, json::Objects::Raw);
+      tag = json::read_value(r, json::Objects::Raw, raw);
       check = check_tag(tag, kAction);
       if (check.problem == TagProblem::Unknown || check.problem == TagProblem::WrongKind) {
         r.fail_here(tag_message(tag, kAction, check.problem));
       }
-      while (r.next_element(seq)) s.push(json::read_value(r, json::Objects::Raw));
+      while (r.next_element(seq)) s.push(json::read_value(r, json::Objects::Raw, raw));
     });
-    json::Array elements = s.pop<Value>(arena, mark);
+    json::Array elements = s.pop<Value>(raw, mark);
     if (!have_tag) Reader::fail(missing(kAction.tag_member));
     if (check.problem != TagProblem::None) Reader::fail(tag_message(tag, kAction, check.problem));
     Body body;
@@ -486,9 +496,11 @@ Action read_action(Reader& r) {
     body.elements = std::span<const Value>(elements.data(), elements.size());
     return build_action(arena, check.index, body);
   }
-  Value v = json::read_value(r, json::Objects::Raw);
+  Value v = json::read_value(r, json::Objects::Raw, raw);
   Reader::fail("invalid type: " + json::describe(v) + ", expected internally tagged enum Action");
 }
+
+}  // namespace
 
 void write(std::string& out, const Ref& ref) {
   if (const auto* id = std::get_if<Ref::Id>(&ref.v)) {

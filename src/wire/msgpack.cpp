@@ -10,6 +10,7 @@
 
 #include "json/utf8.hpp"
 #include "json/writer.hpp"
+#include "text.hpp"
 
 namespace velmor::wire {
 
@@ -116,14 +117,6 @@ class Emitter {
   char* end_;
 };
 
-// Byte order of keys; most keys differ in their first byte.
-bool key_less(std::string_view a, std::string_view b) {
-  if (!a.empty() && !b.empty() && a[0] != b[0]) {
-    return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
-  }
-  return a < b;
-}
-
 // JSON text to MessagePack in two passes over a flat list of the values read ("items", in
 // document order). Object members are put in ascending key order, the last of a repeated key
 // kept, by a list of member positions; objects already in order (most of them) need none.
@@ -216,7 +209,7 @@ class Transcoder {
     std::string_view last;
     r_.object([&](std::string_view key) {
       r_.colon();
-      if (members_.size() != mark && !key_less(last, key)) in_order = false;
+      if (members_.size() != mark && !less(last, key)) in_order = false;
       last = key;
       std::size_t k = push(Kind::Str);
       items_[k].n = key.size();
@@ -227,16 +220,16 @@ class Transcoder {
     std::size_t n = members_.size() - mark;
     if (!in_order) {
       auto first = members_.begin() + static_cast<std::ptrdiff_t>(mark);
-      auto less = [&](std::size_t a, std::size_t b) { return key_less(key_of(a), key_of(b)); };
+      auto before = [&](std::size_t a, std::size_t b) { return less(key_of(a), key_of(b)); };
       if (n <= 16) {
         for (auto it = first + 1; it < members_.end(); ++it) {
           std::size_t m = *it;
           auto j = it;
-          for (; j != first && less(m, *(j - 1)); --j) *j = *(j - 1);
+          for (; j != first && before(m, *(j - 1)); --j) *j = *(j - 1);
           *j = m;
         }
       } else {
-        std::stable_sort(first, members_.end(), less);
+        std::stable_sort(first, members_.end(), before);
       }
       // Within a run of equal keys the input order survived; keep the last one.
       items_[at].order = order_.size();
