@@ -1,10 +1,11 @@
 // MessagePack writing and reading.
 #include "wire/msgpack.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,20 +43,21 @@ void copy(char* out, const char* s, std::size_t n) {
   }
 }
 
-// Appends MessagePack to a string through a raw cursor; callers make room before each write.
+std::size_t uint_size(std::uint64_t u) {
+  return u < 128 ? 1 : u < 256 ? 2 : u < 65536 ? 3 : u <= UINT32_MAX ? 5 : 9;
+}
+std::size_t neg_size(std::int64_t i) {
+  return i >= -32 ? 1 : i >= -128 ? 2 : i >= -32768 ? 3 : i >= INT32_MIN ? 5 : 9;
+}
+std::size_t head_size(std::uint64_t n) { return n < 16 ? 1 : n < 65536 ? 3 : 5; }
+std::size_t string_size(std::uint64_t n) { return n + (n < 32 ? 1 : n < 256 ? 2 : n < 65536 ? 3 : 5); }
+
+// Writes MessagePack through a raw cursor into a buffer that the caller has sized.
 class Emitter {
  public:
-  explicit Emitter(std::string& out) : out_(out) {
-    std::size_t used = out.size();
-    out.resize(std::max<std::size_t>(out.capacity(), used + 64));
-    cur_ = out.data() + used;
-    end_ = out.data() + out.size();
-  }
-  ~Emitter() { out_.resize(static_cast<std::size_t>(cur_ - out_.data())); }
+  explicit Emitter(char* out) : cur_(out) {}
+  char* end() const { return cur_; }
 
-  void room(std::size_t n) {
-    if (static_cast<std::size_t>(end_ - cur_) < n) grow(n);
-  }
   void byte(unsigned b) { *cur_++ = static_cast<char>(b); }
   // A marker and the low `n` bytes of `v`, big-endian.
   void be(unsigned marker, std::uint64_t v, int n) {
@@ -90,7 +92,6 @@ class Emitter {
     be(m32, n, 4);
   }
   void string(const char* s, std::size_t n) {
-    room(5 + n);
     if (n < 32) {
       byte(0xA0 + static_cast<unsigned>(n));
     } else if (n < 256) {
@@ -105,16 +106,7 @@ class Emitter {
   }
 
  private:
-  void grow(std::size_t n) {
-    std::size_t used = static_cast<std::size_t>(cur_ - out_.data());
-    out_.resize(std::max(out_.size() * 2, used + n));
-    cur_ = out_.data() + used;
-    end_ = out_.data() + out_.size();
-  }
-
-  std::string& out_;
   char* cur_;
-  char* end_;
 };
 
 // JSON text to MessagePack in two passes over a flat list of the values read ("items", in
@@ -122,12 +114,17 @@ class Emitter {
 // kept, by a list of member positions; objects already in order (most of them) need none.
 class Transcoder {
  public:
-  Transcoder(json::Reader& r, std::size_t text_size) : r_(r) { items_.reserve(text_size / 4 + 16); }
+  Transcoder(json::Reader& r, std::size_t text_size)
+      : r_(r), items_(new Item[text_size / 4 + 16]), capacity_(text_size / 4 + 16) {}
 
   void read() { value(); }
+  // Appends the MessagePack of the value read.
   void write(std::string& out) {
-    Emitter e(out);
-    write(e, 0, items_.size());
+    std::size_t used = out.size();
+    out.resize(used + size_);
+    Emitter e(out.data() + used);
+    write(e, 0, count_);
+    out.resize(static_cast<std::size_t>(e.end() - out.data()));
   }
 
  private:
@@ -147,8 +144,15 @@ class Transcoder {
   static constexpr std::size_t kInOrder = static_cast<std::size_t>(-1);
 
   std::size_t push(Kind kind) {
-    items_.push_back(Item{kind, 0, {0}, kInOrder});
-    return items_.size() - 1;
+    if (count_ == capacity_) grow();
+    items_[count_] = Item{kind, 0, {0}, kInOrder};
+    return count_++;
+  }
+  [[gnu::noinline]] void grow() {
+    std::unique_ptr<Item[]> more(new Item[capacity_ * 2]);
+    std::memcpy(static_cast<void*>(more.get()), items_.get(), count_ * sizeof(Item));
+    items_ = std::move(more);
+    capacity_ *= 2;
   }
   std::string_view key_of(std::size_t item) const { return {items_[item].s, items_[item].n}; }
 
@@ -161,16 +165,19 @@ class Transcoder {
       case 'n':
         r_.null();
         push(Kind::Null);
+        size_ += 1;
         return;
       case 't':
       case 'f':
         push(r_.boolean() ? Kind::True : Kind::False);
+        size_ += 1;
         return;
       case '"': {
         std::string_view s = r_.string_literal();
         std::size_t at = push(Kind::Str);
         items_[at].n = s.size();
         items_[at].s = s.data();
+        size_ += string_size(s.size());
         return;
       }
       case '[': {
@@ -183,7 +190,8 @@ class Transcoder {
           }
         });
         items_[at].n = n;
-        items_[at].end = items_.size();
+        items_[at].end = count_;
+        size_ += head_size(n);
         return;
       }
       case '{':
@@ -193,9 +201,18 @@ class Transcoder {
         if (c == '-' || (c >= '0' && c <= '9')) {
           json::Number num = r_.number();
           switch (num.kind) {
-            case json::Number::Kind::Uint: items_[push(Kind::Uint)].u = num.u; return;
-            case json::Number::Kind::Neg: items_[push(Kind::Neg)].i = num.i; return;
-            case json::Number::Kind::Float: items_[push(Kind::Float)].d = num.f; return;
+            case json::Number::Kind::Uint:
+              items_[push(Kind::Uint)].u = num.u;
+              size_ += uint_size(num.u);
+              return;
+            case json::Number::Kind::Neg:
+              items_[push(Kind::Neg)].i = num.i;
+              size_ += neg_size(num.i);
+              return;
+            case json::Number::Kind::Float:
+              items_[push(Kind::Float)].d = num.f;
+              size_ += 9;
+              return;
           }
         }
         r_.fail_next("expected value");
@@ -214,6 +231,7 @@ class Transcoder {
       std::size_t k = push(Kind::Str);
       items_[k].n = key.size();
       items_[k].s = key.data();
+      size_ += string_size(key.size());
       members_.push_back(k);
       value();
     });
@@ -242,7 +260,8 @@ class Transcoder {
     }
     members_.resize(mark);
     items_[at].n = n;
-    items_[at].end = items_.size();
+    items_[at].end = count_;
+    size_ += head_size(n);
   }
 
   // The index after the value at item `i`.
@@ -256,7 +275,6 @@ class Transcoder {
   void write(Emitter& e, std::size_t i, std::size_t end) {
     while (i < end) {
       const Item& it = items_[i];
-      e.room(9);
       switch (it.kind) {
         case Kind::Null: e.byte(0xC0); break;
         case Kind::False: e.byte(0xC2); break;
@@ -283,7 +301,11 @@ class Transcoder {
   }
 
   json::Reader& r_;
-  std::vector<Item> items_;
+  std::unique_ptr<Item[]> items_;  // the first count_ are in use
+  std::size_t capacity_;
+  std::size_t count_ = 0;
+  // The bytes of the MessagePack output; members dropped for a repeated key still count.
+  std::size_t size_ = 0;
   std::vector<std::size_t> members_;  // key items of the objects being read
   std::vector<std::size_t> order_;    // key items of out-of-order objects, sorted
 };

@@ -19,8 +19,8 @@ inline constexpr int kMsgpackMaxDepth = 1023;
 // appends it to `out` as MessagePack: the smallest marker for every value, object members in
 // ascending byte order of their keys (the last of a repeated key kept). Reading errors are
 // thrown as by json::read_value. `text_size`, the length of the reader's text, sizes the working
-// memory. Every string and container must be shorter than 2^32, which
-// holds whenever the whole output fits a frame.
+// memory. Strings and containers must be shorter than 2^32, which holds whenever the output
+// fits a frame.
 void json_to_msgpack(json::Reader& r, std::size_t text_size, std::string& out);
 
 struct MsgpackValue {
