@@ -1,9 +1,6 @@
 // trasken: writing frames and reading them back with every length and header check.
 #include "trasken/frame.hpp"
 
-#include <cstring>
-#include <stdexcept>
-
 #include "json/reader.hpp"
 #include "json/record.hpp"
 #include "json/writer.hpp"
@@ -89,13 +86,11 @@ char* lay_out(char* out, std::string_view header, std::size_t payload_size) {
 }
 
 std::string encode_envelope(const Header& header, std::string_view payload) {
-  if (header_size(header) > kMaxSection || payload.size() > kMaxSection) {
-    throw std::length_error("frame section longer than 4294967295 bytes");
-  }
-  std::string text = header_text(header);
-  std::string frame(frame_size(text, payload.size()), '\0');
-  char* p = lay_out(frame.data(), text, payload.size());
-  if (!payload.empty()) std::memcpy(p, payload.data(), payload.size());
+  std::string frame;
+  encode_envelope(header, payload, [&](std::size_t n) {
+    frame.resize(n);
+    return frame.data();
+  });
   return frame;
 }
 

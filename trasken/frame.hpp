@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -49,17 +51,28 @@ std::string header_text(const Header& header);
 // header_text(header).size(), without writing it.
 std::size_t header_size(const Header& header);
 
-// The frame length for a header text and a payload size.
-inline std::size_t frame_size(std::string_view header, std::size_t payload_size) {
-  return 8 + header.size() + payload_size;
-}
-
-// Writes both length prefixes and the header into `out` (room for frame_size bytes) and returns
+// Writes both length prefixes and the header into `out` (room for 8 + H + P bytes) and returns
 // where the payload's bytes go. Both sizes must be at most kMaxSection.
 char* lay_out(char* out, std::string_view header, std::size_t payload_size);
 
-// The frame of `header` and `payload`, in one allocation of exactly 8 + H + P bytes. A header or
-// payload longer than kMaxSection throws std::length_error: no frame with a cut length is made.
+// Lays out the frame of `header` and `payload` in the storage that `allocate(n)` returns: one
+// call, n = 8 + H + P exactly. Returns that storage, or nullptr when `allocate` gives nullptr.
+// A header or payload longer than kMaxSection throws std::length_error: no frame with a cut
+// length is ever made.
+template <class Allocate>
+char* encode_envelope(const Header& header, std::string_view payload, Allocate&& allocate) {
+  if (header_size(header) > kMaxSection || payload.size() > kMaxSection) {
+    throw std::length_error("frame section longer than 4294967295 bytes");
+  }
+  std::string text = header_text(header);
+  char* out = allocate(8 + text.size() + payload.size());
+  if (out == nullptr) return nullptr;
+  char* p = lay_out(out, text, payload.size());
+  if (!payload.empty()) std::memcpy(p, payload.data(), payload.size());
+  return out;
+}
+
+// The same, into a string.
 std::string encode_envelope(const Header& header, std::string_view payload);
 
 // Checks the lengths and reads the header, in place. Bytes after the payload are ignored.

@@ -41,7 +41,6 @@ bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& err
     return true;
   }
   Arena arena;
-  out.msgpack.reserve(text.size() / 2 + 16);
   bool done = false;
   if (!read_text(text, arena, done, error, [&](json::Reader& r) {
         json_to_msgpack(r, text.size(), out.msgpack);

@@ -1,5 +1,4 @@
 // The frame entry points: codec and kind checks, the header, and the envelope of trasken.
-#include <cstring>
 #include <string>
 #include <variant>
 
@@ -58,11 +57,9 @@ std::optional<Error> encode_frame(std::string_view payload, std::string_view mod
     if (h > trasken::kMaxSection) return too_long("header", h);
     std::size_t p = body.bytes.size();
     if (p > trasken::kMaxSection) return too_long("payload", p);
-    std::string text = trasken::header_text(header);
-    char* out = sink.reserve(trasken::frame_size(text, p));
+    char* out = trasken::encode_envelope(header, body.bytes,
+                                         [&](std::size_t n) { return sink.reserve(n); });
     if (out == nullptr) return out_of_memory();
-    char* dst = trasken::lay_out(out, text, p);
-    if (p != 0) std::memcpy(dst, body.bytes.data(), p);
     return std::nullopt;
   });
 }
