@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -174,11 +175,34 @@ PyObject* to_str(velmor::Result<std::string>&& r) {
   return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
-PyObject* to_bytes(velmor::Result<std::string>&& r) {
-  if (!r) return raise(r.error());
-  const std::string& s = r.value();
-  return PyBytes_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-}
+// The core writes its output straight into a new `bytes` object.
+class BytesSink final : public velmor::ByteSink {
+ public:
+  BytesSink() = default;
+  BytesSink(const BytesSink&) = delete;
+  BytesSink& operator=(const BytesSink&) = delete;
+  ~BytesSink() { Py_XDECREF(bytes_); }
+
+  char* reserve(std::size_t n) override {
+    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return nullptr;
+    bytes_ = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n));
+    if (bytes_ == nullptr) {
+      PyErr_Clear();  // the core reports it as running out of memory
+      return nullptr;
+    }
+    return PyBytes_AsString(bytes_);
+  }
+
+  PyObject* finish(std::optional<velmor::Error>&& error) {
+    if (error) return raise(*error);
+    PyObject* out = bytes_;
+    bytes_ = nullptr;
+    return out;
+  }
+
+ private:
+  PyObject* bytes_ = nullptr;
+};
 
 // ---- functions ---------------------------------------------------------------------------------
 
@@ -232,7 +256,8 @@ PyObject* encode_frame(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
       !u64_arg(v[3], "rev", rev) || !text_arg(v[4], "codec", codec)) {
     return nullptr;
   }
-  return to_bytes(velmor::encode_frame(payload, model_type, kind, rev, codec));
+  BytesSink sink;
+  return sink.finish(velmor::encode_frame(payload, model_type, kind, rev, codec, sink));
 }
 
 constexpr const char* kDecodeParams[] = {"frame"};

@@ -45,9 +45,10 @@ bool read_text(std::string_view text, Arena& arena, T& out, Error& error, F&& re
   }
 }
 
-// Runs a whole entry point, turning allocation failures into an Error.
+// Runs a whole entry point, turning allocation failures into an Error. The body returns a
+// Result or an optional Error.
 template <class F>
-Result<std::string> guarded(F&& body) {
+auto guarded(F&& body) -> decltype(body()) {
   try {
     return body();
   } catch (const std::bad_alloc&) {

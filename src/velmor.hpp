@@ -4,7 +4,9 @@
 // one owned output buffer or one error. Nothing is thrown out of these functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -51,9 +53,24 @@ Result<std::string> diff_json(std::string_view old_tree, std::string_view new_tr
 // Applies a patch to a tree and returns the resulting tree in canonical form.
 Result<std::string> apply_json(std::string_view root, std::string_view patch);
 
+// Receives an output whose size is known before it is written: reserve(n) is called at most once
+// and returns room for exactly n bytes, or nullptr when no memory is left. A binding passes one to
+// have the output written straight into its own result object instead of copying it there.
+class ByteSink {
+ public:
+  virtual char* reserve(std::size_t n) = 0;
+
+ protected:
+  ~ByteSink() = default;
+};
+
 // Wraps a payload in a frame; the result holds the frame bytes.
 Result<std::string> encode_frame(std::string_view payload, std::string_view model_type,
                                  std::string_view kind, std::uint64_t rev, std::string_view codec);
+// The same, writing the frame into `sink`; returns the error when there is one.
+std::optional<Error> encode_frame(std::string_view payload, std::string_view model_type,
+                                  std::string_view kind, std::uint64_t rev, std::string_view codec,
+                                  ByteSink& sink);
 
 // Unwraps a frame into `{"kind":…,"model_type":…,"payload":…,"rev":…}`.
 Result<std::string> decode_frame(std::string_view frame);

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "call.hpp"
+#include "text.hpp"
 
 namespace velmor {
 
@@ -40,15 +41,15 @@ class Differ {
   void maps(const Map<T>& a, const Map<T>& b) {
     std::size_t i = 0;
     for (const Entry<T>& e : b) {
-      while (i < a.size() && a[i].key < e.key) ++i;
-      if (i == a.size() || a[i].key != e.key || !equal(a[i].value, e.value)) {
+      while (i < a.size() && less(a[i].key, e.key)) ++i;
+      if (i == a.size() || !same(a[i].key, e.key) || !equal(a[i].value, e.value)) {
         emit(SetOp{here(), e.key, e.value});
       }
     }
     std::size_t j = 0;
     for (const Entry<T>& e : a) {
-      while (j < b.size() && b[j].key < e.key) ++j;
-      if (j == b.size() || b[j].key != e.key) emit(RemoveOp{here(), e.key});
+      while (j < b.size() && less(b[j].key, e.key)) ++j;
+      if (j == b.size() || !same(b[j].key, e.key)) emit(RemoveOp{here(), e.key});
     }
   }
 
@@ -56,10 +57,10 @@ class Differ {
     static const Children kEmpty;
     std::size_t i = 0, j = 0;
     while (i < a.size() || j < b.size()) {
-      if (j == b.size() || (i < a.size() && a[i].key < b[j].key)) {
+      if (j == b.size() || (i < a.size() && less(a[i].key, b[j].key))) {
         slot(a[i].key, a[i].value, kEmpty);
         ++i;
-      } else if (i == a.size() || b[j].key < a[i].key) {
+      } else if (i == a.size() || less(b[j].key, a[i].key)) {
         slot(b[j].key, kEmpty, b[j].value);
         ++j;
       } else {
@@ -104,8 +105,8 @@ class Differ {
     // The keys of the new list, as a sorted set.
     keys_.clear();
     for (const Node& c : n) keys_.push_back(*c.key);
-    std::sort(keys_.begin(), keys_.end());
-    auto in_new = [&](Text k) { return std::binary_search(keys_.begin(), keys_.end(), k); };
+    std::sort(keys_.begin(), keys_.end(), less);
+    auto in_new = [&](Text k) { return std::binary_search(keys_.begin(), keys_.end(), k, less); };
 
     // Removals, from the end, so that each index is still the child's old position.
     std::vector<Work> w;
@@ -121,7 +122,7 @@ class Differ {
     for (std::size_t j = 0; j < n.size(); ++j) {
       Text k = *n[j].key;
       std::size_t p = j;
-      while (p < w.size() && w[p].key != k) ++p;
+      while (p < w.size() && !same(w[p].key, k)) ++p;
       if (p == w.size()) {
         emit(op::InsertChild{here(), name, j, n[j]});
         w.insert(w.begin() + static_cast<std::ptrdiff_t>(j), Work{k, kInserted});

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "json/reader.hpp"
+#include "text.hpp"
 
 namespace velmor::json {
 
@@ -26,14 +27,14 @@ struct RecordSpec {
 // elements"; an element beyond the last field is "trailing characters". Anything else is
 // "invalid type: FOUND, expected NAME".
 template <class F>
-void read_record(Reader& r, const RecordSpec& spec, F&& read_field) {
-  const std::size_t n = spec.fields.size();
+void read_record(Reader& r, const RecordSpec& shape, F&& read_field) {
+  const std::size_t n = shape.fields.size();
   int c = r.peek();
   if (c == '{') {
     unsigned seen = 0;
     r.object([&](std::string_view key) {
       std::size_t f = 0;
-      while (f < n && spec.fields[f] != key) ++f;
+      while (f < n && !same(shape.fields[f], key)) ++f;
       if (f == n) {
         r.colon();
         r.skip_value();
@@ -45,8 +46,8 @@ void read_record(Reader& r, const RecordSpec& spec, F&& read_field) {
       read_field(f);
     });
     for (std::size_t f = 0; f < n; ++f) {
-      if ((spec.required & (1u << f)) && !(seen & (1u << f))) {
-        r.fail_here("missing field `" + std::string(spec.fields[f]) + "`");
+      if ((shape.required & (1u << f)) && !(seen & (1u << f))) {
+        r.fail_here("missing field `" + std::string(shape.fields[f]) + "`");
       }
     }
     return;
@@ -57,15 +58,15 @@ void read_record(Reader& r, const RecordSpec& spec, F&& read_field) {
       while (count < n && r.next_element(seq)) read_field(count++);
     });
     for (std::size_t f = count; f < n; ++f) {
-      if (spec.array_required & (1u << f)) {
-        r.fail_here("invalid length " + std::to_string(f) + ", expected " + std::string(spec.name) +
+      if (shape.array_required & (1u << f)) {
+        r.fail_here("invalid length " + std::to_string(f) + ", expected " + std::string(shape.name) +
                     " with " + std::to_string(n) + (n == 1 ? " element" : " elements"));
       }
     }
     return;
   }
   if (c < 0) r.fail_next("EOF while parsing a value");
-  r.invalid_type(spec.name);
+  r.invalid_type(shape.name);
 }
 
 }  // namespace velmor::json

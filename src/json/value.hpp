@@ -8,6 +8,7 @@
 
 #include "arena.hpp"
 #include "json/reader.hpp"
+#include "text.hpp"
 
 namespace velmor::json {
 
@@ -62,28 +63,28 @@ void sort_members(ArenaVec<M>& members) {
   std::size_t n = members.size();
   bool sorted = true;
   for (std::size_t i = 1; i < n; ++i) {
-    if (!(members[i - 1].key < members[i].key)) {
+    if (compare(members[i - 1].key, members[i].key) >= 0) {
       sorted = false;
       break;
     }
   }
   if (sorted) return;
   if (n <= 16) {
-    // Insertion sort: stable, and no temporary buffer for the small maps that most objects are.
+    // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
     for (std::size_t i = 1; i < n; ++i) {
       M m = members[i];
       std::size_t j = i;
-      for (; j > 0 && m.key < members[j - 1].key; --j) members[j] = members[j - 1];
+      for (; j > 0 && less(m.key, members[j - 1].key); --j) members[j] = members[j - 1];
       members[j] = m;
     }
   } else {
     std::stable_sort(members.begin(), members.end(),
-                     [](const M& a, const M& b) { return a.key < b.key; });
+                     [](const M& a, const M& b) { return less(a.key, b.key); });
   }
   // Within a run of equal keys the input order survived; keep the last one.
   std::size_t out = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    if (i + 1 < n && members[i].key == members[i + 1].key) continue;
+    if (i + 1 < n && same(members[i].key, members[i + 1].key)) continue;
     members[out++] = members[i];
   }
   members.resize_down(out);

@@ -54,6 +54,15 @@ void write_string(std::string& out, std::string_view s) {
   out.push_back('"');
 }
 
+std::size_t string_size(std::string_view s) {
+  std::size_t n = s.size() + 2;
+  for (char c : s) {
+    char e = kEscape.v[static_cast<unsigned char>(c)];
+    if (e != 0) n += e == 'u' ? 5 : 1;
+  }
+  return n;
+}
+
 void write_u64(std::string& out, std::uint64_t v) {
   char buf[24];
   auto r = std::to_chars(buf, buf + sizeof buf, v);

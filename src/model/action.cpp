@@ -44,7 +44,7 @@ struct TagCheck {
 TagCheck check_tag(const Value& tag, const Tagged& t) {
   if (const auto* s = std::get_if<std::string_view>(&tag.v)) {
     for (std::size_t i = 0; i < t.tags.size(); ++i) {
-      if (t.tags[i] == *s) return {i};
+      if (same(t.tags[i], *s)) return {i};
     }
     return {0, TagProblem::Unknown};
   }
@@ -100,9 +100,9 @@ void read_fields(const Body& body, const Tagged& t, std::size_t variant,
   }
   unsigned seen = 0;
   for (const Member& m : body.members) {
-    if (m.key == body.tag_member) continue;
+    if (same(m.key, body.tag_member)) continue;
     for (std::size_t i = 0; i < k; ++i) {
-      if (fields[i] != m.key) continue;
+      if (!same(fields[i], m.key)) continue;
       if (seen & (1u << i)) Reader::fail("duplicate field `" + std::string(m.key) + "`");
       seen |= 1u << i;
       on_field(i, m.value);
@@ -121,7 +121,7 @@ std::size_t split_tagged(const Value& v, const Tagged& t, Body& body) {
     const Value* tag = nullptr;
     TagCheck check;
     for (const Member& m : *o) {
-      if (m.key != t.tag_member) continue;
+      if (!same(m.key, t.tag_member)) continue;
       if (tag != nullptr) Reader::fail("duplicate field `" + std::string(t.tag_member) + "`");
       tag = &m.value;
       check = check_tag(*tag, t);
@@ -451,7 +451,7 @@ Action read_raw_action(Reader& r, Arena& raw) {
     Value tag;
     TagCheck check;
     r.object([&](std::string_view key) {
-      if (key == kAction.tag_member) {
+      if (same(key, kAction.tag_member)) {
         if (have_tag) r.duplicate(key);
         r.colon();
         have_tag = true;

@@ -6,6 +6,7 @@
 #include "arena.hpp"
 #include "json/reader.hpp"
 #include "json/value.hpp"
+#include "text.hpp"
 
 namespace velmor {
 
@@ -29,7 +30,7 @@ const Entry<T>* find(const Map<T>& map, Text key) {
   const Entry<T>* hi = map.end();
   while (lo < hi) {
     const Entry<T>* mid = lo + (hi - lo) / 2;
-    int c = mid->key.compare(key);
+    int c = compare(mid->key, key);
     if (c == 0) return mid;
     if (c < 0) {
       lo = mid + 1;

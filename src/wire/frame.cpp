@@ -1,15 +1,92 @@
-// Frame entry points (not yet built).
+// The frame entry points: codec and kind checks, the header, and the envelope of trasken.
+#include <string>
+#include <variant>
+
+#include "call.hpp"
+#include "trasken/frame.hpp"
 #include "velmor.hpp"
+#include "wire/codec.hpp"
 
 namespace velmor {
 
-Result<std::string> encode_frame(std::string_view, std::string_view, std::string_view, std::uint64_t,
-                                 std::string_view) {
-  return Error{"encode_frame is not available yet"};
+namespace {
+
+// The frame goes into a string of exactly the right size.
+class StringSink final : public ByteSink {
+ public:
+  char* reserve(std::size_t n) override {
+    out.resize(n);
+    return out.data();
+  }
+  std::string out;
+};
+
+Error too_long(const char* section, std::size_t n) {
+  Error e;
+  e.message = std::string(section) + " too long for a frame: " + std::to_string(n) +
+              " bytes (at most 4294967295)";
+  return e;
 }
 
-Result<std::string> decode_frame(std::string_view) {
-  return Error{"decode_frame is not available yet"};
+}  // namespace
+
+std::optional<Error> encode_frame(std::string_view payload, std::string_view model_type,
+                                  std::string_view kind, std::uint64_t rev, std::string_view codec,
+                                  ByteSink& sink) {
+  return guarded([&]() -> std::optional<Error> {
+    std::optional<wire::Codec> c = wire::codec_named(codec);
+    if (!c) return wire::unknown_codec(codec);
+    Error error;
+    wire::Payload body;
+    if (!wire::encode_payload(*c, payload, body, error)) return error;
+
+    trasken::Header header;
+    if (kind == "snapshot") {
+      header.kind = trasken::FrameKind::Snapshot;
+    } else if (kind == "patch") {
+      header.kind = trasken::FrameKind::Patch;
+    } else {
+      return Error{"unknown frame kind: " + std::string(kind)};
+    }
+    header.codec = codec;
+    header.model_type = model_type;
+    header.rev = rev;
+
+    // Both lengths are checked before anything is laid out: a 32-bit length is never cut.
+    std::size_t h = trasken::header_size(header);
+    if (h > trasken::kMaxSection) return too_long("header", h);
+    std::size_t p = body.bytes.size();
+    if (p > trasken::kMaxSection) return too_long("payload", p);
+    char* out = trasken::encode_envelope(header, body.bytes,
+                                         [&](std::size_t n) { return sink.reserve(n); });
+    if (out == nullptr) return out_of_memory();
+    return std::nullopt;
+  });
+}
+
+Result<std::string> encode_frame(std::string_view payload, std::string_view model_type,
+                                 std::string_view kind, std::uint64_t rev, std::string_view codec) {
+  StringSink sink;
+  if (std::optional<Error> e = encode_frame(payload, model_type, kind, rev, codec, sink)) {
+    return std::move(*e);
+  }
+  return std::move(sink.out);
+}
+
+Result<std::string> decode_frame(std::string_view frame) {
+  return guarded([&]() -> Result<std::string> {
+    Arena arena;
+    auto decoded = trasken::decode_envelope(frame, arena);
+    if (auto* e = std::get_if<trasken::FrameError>(&decoded)) return Error{e->render()};
+    const trasken::Envelope& env = std::get<trasken::Envelope>(decoded);
+
+    std::optional<wire::Codec> c = wire::codec_named(env.header.codec);
+    if (!c) return wire::unknown_codec(env.header.codec);
+    json::Value payload;
+    Error error;
+    if (!wire::decode_payload(*c, env.payload, arena, payload, error)) return error;
+    return wire::render_decoded(env.header, payload, env.payload.size());
+  });
 }
 
 }  // namespace velmor

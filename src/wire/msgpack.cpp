@@ -1,0 +1,530 @@
+// MessagePack writing and reading.
+#include "wire/msgpack.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "json/utf8.hpp"
+#include "json/writer.hpp"
+#include "text.hpp"
+
+namespace velmor::wire {
+
+using json::Value;
+
+namespace {
+
+// ---- writing ----------------------------------------------------------------------------------
+
+// Most strings are short: copying them with two overlapping loads beats a call to memcpy. No
+// byte outside [s, s + n) is read or written.
+void copy(char* out, const char* s, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + n - 8, 8);
+    std::memcpy(out, &a, 8);
+    std::memcpy(out + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(out, &a, 4);
+    std::memcpy(out + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (std::size_t k = 0; k < n; ++k) out[k] = s[k];
+  } else {
+    std::memcpy(out, s, n);
+  }
+}
+
+std::size_t uint_size(std::uint64_t u) {
+  return u < 128 ? 1 : u < 256 ? 2 : u < 65536 ? 3 : u <= UINT32_MAX ? 5 : 9;
+}
+std::size_t neg_size(std::int64_t i) {
+  return i >= -32 ? 1 : i >= -128 ? 2 : i >= -32768 ? 3 : i >= INT32_MIN ? 5 : 9;
+}
+std::size_t head_size(std::uint64_t n) { return n < 16 ? 1 : n < 65536 ? 3 : 5; }
+std::size_t string_size(std::uint64_t n) { return n + (n < 32 ? 1 : n < 256 ? 2 : n < 65536 ? 3 : 5); }
+
+// Writes MessagePack through a raw cursor into a buffer that the caller has sized.
+class Emitter {
+ public:
+  explicit Emitter(char* out) : cur_(out) {}
+  char* end() const { return cur_; }
+
+  void byte(unsigned b) { *cur_++ = static_cast<char>(b); }
+  // A marker and the low `n` bytes of `v`, big-endian.
+  void be(unsigned marker, std::uint64_t v, int n) {
+    cur_[0] = static_cast<char>(marker);
+    for (int k = 1; k <= n; ++k) cur_[k] = static_cast<char>(v >> (8 * (n - k)));
+    cur_ += 1 + n;
+  }
+  void uint(std::uint64_t u) {
+    if (u < 128) return byte(static_cast<unsigned>(u));
+    if (u < 256) return be(0xCC, u, 1);
+    if (u < 65536) return be(0xCD, u, 2);
+    if (u <= UINT32_MAX) return be(0xCE, u, 4);
+    be(0xCF, u, 8);
+  }
+  void neg(std::int64_t i) {
+    auto bits = static_cast<std::uint64_t>(i);
+    if (i >= -32) return byte(static_cast<unsigned>(bits & 0xFF));  // 0xE0..0xFF
+    if (i >= -128) return be(0xD0, bits, 1);
+    if (i >= -32768) return be(0xD1, bits, 2);
+    if (i >= INT32_MIN) return be(0xD2, bits, 4);
+    be(0xD3, bits, 8);
+  }
+  void real(double d) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    be(0xCB, bits, 8);
+  }
+  // Lengths fit 32 bits whenever the whole payload fits a frame, which the caller checks.
+  void head(std::uint64_t n, unsigned fix, unsigned m16, unsigned m32) {
+    if (n < 16) return byte(fix + static_cast<unsigned>(n));
+    if (n < 65536) return be(m16, n, 2);
+    be(m32, n, 4);
+  }
+  void string(const char* s, std::size_t n) {
+    if (n < 32) {
+      byte(0xA0 + static_cast<unsigned>(n));
+    } else if (n < 256) {
+      be(0xD9, n, 1);
+    } else if (n < 65536) {
+      be(0xDA, n, 2);
+    } else {
+      be(0xDB, n, 4);
+    }
+    copy(cur_, s, n);
+    cur_ += n;
+  }
+
+ private:
+  char* cur_;
+};
+
+// JSON text to MessagePack in two passes over a flat list of the values read ("items", in
+// document order). Object members are put in ascending key order, the last of a repeated key
+// kept, by a list of member positions; objects already in order (most of them) need none.
+class Transcoder {
+ public:
+  Transcoder(json::Reader& r, std::size_t text_size)
+      : r_(r), items_(new Item[text_size / 4 + 16]), capacity_(text_size / 4 + 16) {}
+
+  void read() { value(); }
+  // Appends the MessagePack of the value read.
+  void write(std::string& out) {
+    std::size_t used = out.size();
+    out.resize(used + size_);
+    Emitter e(out.data() + used);
+    write(e, 0, count_);
+    out.resize(static_cast<std::size_t>(e.end() - out.data()));
+  }
+
+ private:
+  enum class Kind : std::uint8_t { Null, False, True, Uint, Neg, Float, Str, Array, Object };
+  struct Item {
+    Kind kind;
+    std::uint64_t n;  // Str: bytes; Array: elements; Object: members kept
+    union {
+      std::uint64_t u;
+      std::int64_t i;
+      double d;
+      const char* s;
+      std::size_t end;  // Array, Object: the index after the last item inside
+    };
+    std::size_t order;  // Object: where its sorted member list starts in order_, or kInOrder
+  };
+  static constexpr std::size_t kInOrder = static_cast<std::size_t>(-1);
+
+  std::size_t push(Kind kind) {
+    if (count_ == capacity_) grow();
+    items_[count_] = Item{kind, 0, {0}, kInOrder};
+    return count_++;
+  }
+  [[gnu::noinline]] void grow() {
+    std::unique_ptr<Item[]> more(new Item[capacity_ * 2]);
+    std::memcpy(static_cast<void*>(more.get()), items_.get(), count_ * sizeof(Item));
+    items_ = std::move(more);
+    capacity_ *= 2;
+  }
+  std::string_view key_of(std::size_t item) const { return {items_[item].s, items_[item].n}; }
+
+  // The value at the cursor, with the reader's checks and errors (as json::read_value).
+  void value() {
+    int c = r_.peek();
+    switch (c) {
+      case -1:
+        r_.fail_next("EOF while parsing a value");
+      case 'n':
+        r_.null();
+        push(Kind::Null);
+        size_ += 1;
+        return;
+      case 't':
+      case 'f':
+        push(r_.boolean() ? Kind::True : Kind::False);
+        size_ += 1;
+        return;
+      case '"': {
+        std::string_view s = r_.string_literal();
+        std::size_t at = push(Kind::Str);
+        items_[at].n = s.size();
+        items_[at].s = s.data();
+        size_ += string_size(s.size());
+        return;
+      }
+      case '[': {
+        std::size_t at = push(Kind::Array);
+        std::uint64_t n = 0;
+        r_.array([&](json::Reader::Seq& seq) {
+          while (r_.next_element(seq)) {
+            value();
+            ++n;
+          }
+        });
+        items_[at].n = n;
+        items_[at].end = count_;
+        size_ += head_size(n);
+        return;
+      }
+      case '{':
+        object();
+        return;
+      default:
+        if (c == '-' || (c >= '0' && c <= '9')) {
+          json::Number num = r_.number();
+          switch (num.kind) {
+            case json::Number::Kind::Uint:
+              items_[push(Kind::Uint)].u = num.u;
+              size_ += uint_size(num.u);
+              return;
+            case json::Number::Kind::Neg:
+              items_[push(Kind::Neg)].i = num.i;
+              size_ += neg_size(num.i);
+              return;
+            case json::Number::Kind::Float:
+              items_[push(Kind::Float)].d = num.f;
+              size_ += 9;
+              return;
+          }
+        }
+        r_.fail_next("expected value");
+    }
+  }
+
+  void object() {
+    std::size_t at = push(Kind::Object);
+    std::size_t mark = members_.size();
+    bool in_order = true;
+    std::string_view last;
+    r_.object([&](std::string_view key) {
+      r_.colon();
+      if (members_.size() != mark && !less(last, key)) in_order = false;
+      last = key;
+      std::size_t k = push(Kind::Str);
+      items_[k].n = key.size();
+      items_[k].s = key.data();
+      size_ += string_size(key.size());
+      members_.push_back(k);
+      value();
+    });
+    std::size_t n = members_.size() - mark;
+    if (!in_order) {
+      auto first = members_.begin() + static_cast<std::ptrdiff_t>(mark);
+      auto before = [&](std::size_t a, std::size_t b) { return less(key_of(a), key_of(b)); };
+      if (n <= 16) {
+        for (auto it = first + 1; it < members_.end(); ++it) {
+          std::size_t m = *it;
+          auto j = it;
+          for (; j != first && before(m, *(j - 1)); --j) *j = *(j - 1);
+          *j = m;
+        }
+      } else {
+        std::stable_sort(first, members_.end(), before);
+      }
+      // Within a run of equal keys the input order survived; keep the last one.
+      items_[at].order = order_.size();
+      n = 0;
+      for (auto it = first; it != members_.end(); ++it) {
+        if (it + 1 != members_.end() && key_of(*it) == key_of(*(it + 1))) continue;
+        order_.push_back(*it);
+        ++n;
+      }
+    }
+    members_.resize(mark);
+    items_[at].n = n;
+    items_[at].end = count_;
+    size_ += head_size(n);
+  }
+
+  // The index after the value at item `i`.
+  std::size_t after(std::size_t i) const {
+    Kind k = items_[i].kind;
+    return k == Kind::Array || k == Kind::Object ? items_[i].end : i + 1;
+  }
+
+  // Writes items [i, end), which hold whole values. Containers whose contents come in document
+  // order are a head followed by those contents, so only out-of-order objects leave the loop.
+  void write(Emitter& e, std::size_t i, std::size_t end) {
+    while (i < end) {
+      const Item& it = items_[i];
+      switch (it.kind) {
+        case Kind::Null: e.byte(0xC0); break;
+        case Kind::False: e.byte(0xC2); break;
+        case Kind::True: e.byte(0xC3); break;
+        case Kind::Uint: e.uint(it.u); break;
+        case Kind::Neg: e.neg(it.i); break;
+        case Kind::Float: e.real(it.d); break;
+        case Kind::Str: e.string(it.s, it.n); break;
+        case Kind::Array: e.head(it.n, 0x90, 0xDC, 0xDD); break;
+        case Kind::Object:
+          e.head(it.n, 0x80, 0xDE, 0xDF);
+          if (it.order != kInOrder) {
+            for (std::uint64_t k = 0; k < it.n; ++k) {
+              std::size_t key = order_[it.order + k];
+              write(e, key, after(key + 1));
+            }
+            i = it.end;
+            continue;
+          }
+          break;
+      }
+      ++i;
+    }
+  }
+
+  json::Reader& r_;
+  std::unique_ptr<Item[]> items_;  // the first count_ are in use
+  std::size_t capacity_;
+  std::size_t count_ = 0;
+  // The bytes of the MessagePack output; members dropped for a repeated key still count.
+  std::size_t size_ = 0;
+  std::vector<std::size_t> members_;  // key items of the objects being read
+  std::vector<std::size_t> order_;    // key items of out-of-order objects, sorted
+};
+
+}  // namespace
+
+void json_to_msgpack(json::Reader& r, std::size_t text_size, std::string& out) {
+  Transcoder t(r, text_size);
+  t.read();
+  r.finish();
+  t.write(out);
+}
+
+// ---- reading ----------------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void fail(std::string message) { throw json::ReadError{std::move(message), json::kNoPos}; }
+
+class MsgpackReader {
+ public:
+  MsgpackReader(std::string_view bytes, Arena& arena)
+      : cur_(reinterpret_cast<const unsigned char*>(bytes.data())), end_(cur_ + bytes.size()),
+        arena_(arena) {}
+
+  int max_depth() const { return max_depth_; }
+
+  Value value() {
+    unsigned m = marker();
+    if (m < 0x80) return {json::Uint{m}};
+    if (m >= 0xE0) return {json::Neg{static_cast<std::int8_t>(m)}};
+    if (m < 0x90) return map(m & 0x0F);
+    if (m < 0xA0) return array(m & 0x0F);
+    if (m < 0xC0) return {string(m & 0x1F)};
+    switch (m) {
+      case 0xC0: return {json::Null{}};
+      case 0xC2: return {false};
+      case 0xC3: return {true};
+      case 0xCA: return {real(f32())};
+      case 0xCB: return {real(f64())};
+      case 0xCC: return {json::Uint{fixed(1)}};
+      case 0xCD: return {json::Uint{fixed(2)}};
+      case 0xCE: return {json::Uint{fixed(4)}};
+      case 0xCF: return {json::Uint{fixed(8)}};
+      case 0xD0: return integer(static_cast<std::int8_t>(fixed(1)));
+      case 0xD1: return integer(static_cast<std::int16_t>(fixed(2)));
+      case 0xD2: return integer(static_cast<std::int32_t>(fixed(4)));
+      case 0xD3: return integer(static_cast<std::int64_t>(fixed(8)));
+      case 0xD9: return {string(fixed(1))};
+      case 0xDA: return {string(fixed(2))};
+      case 0xDB: return {string(fixed(4))};
+      case 0xDC: return array(fixed(2));
+      case 0xDD: return array(fixed(4));
+      case 0xDE: return map(fixed(2));
+      case 0xDF: return map(fixed(4));
+      default: break;
+    }
+    fail("invalid type: " + unsupported(m) + ", expected any valid JSON value");
+  }
+
+ private:
+  std::uint64_t remaining() const { return static_cast<std::uint64_t>(end_ - cur_); }
+
+  unsigned marker() {
+    if (cur_ == end_) fail("IO error while reading marker: failed to fill whole buffer");
+    return *cur_++;
+  }
+
+  // A big-endian number or length field of `n` bytes.
+  std::uint64_t fixed(int n) {
+    if (end_ - cur_ < n) fail("IO error while reading data: failed to fill whole buffer");
+    std::uint64_t v = 0;
+    for (int k = 0; k < n; ++k) v = (v << 8) | cur_[k];
+    cur_ += n;
+    return v;
+  }
+
+  // `n` announced bytes of a string, bin or ext.
+  std::string_view data(std::uint64_t n) {
+    if (static_cast<std::uint64_t>(end_ - cur_) < n) {
+      fail("IO error while reading data: unexpected end of file");
+    }
+    std::string_view s(reinterpret_cast<const char*>(cur_), n);
+    cur_ += n;
+    return s;
+  }
+
+  std::string_view string(std::uint64_t n) {
+    std::string_view s = data(n);
+    if (auto fault = json::check_utf8(s)) fail("string found to be invalid utf8: " + json::describe(*fault));
+    return s;
+  }
+
+  double f32() {
+    auto bits = static_cast<std::uint32_t>(fixed(4));
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+  }
+
+  double f64() {
+    std::uint64_t bits = fixed(8);
+    double d;
+    std::memcpy(&d, &bits, 8);
+    return d;
+  }
+
+  static Value real(double d) {
+    if (!std::isfinite(d)) return {json::Null{}};
+    return {d};
+  }
+
+  static Value integer(std::int64_t i) {
+    if (i >= 0) return {json::Uint{static_cast<std::uint64_t>(i)}};
+    return {json::Neg{i}};
+  }
+
+  void open() {
+    if (++depth_ > kMsgpackMaxDepth) fail("depth limit exceeded");
+    if (depth_ > max_depth_) max_depth_ = depth_;
+  }
+
+  // A count is trusted for an allocation only when the remaining input could hold that many
+  // values (each takes at least one byte, a member two). A larger count cannot be met: reading
+  // runs out of input before it, so its values are read and dropped until the error comes.
+  Value array(std::uint64_t n) {
+    open();
+    Value* slots = n <= remaining() ? arena_.allocate_array<Value>(n) : nullptr;
+    for (std::uint64_t k = 0; k < n; ++k) {
+      Value v = value();
+      if (slots != nullptr) new (slots + k) Value(v);
+    }
+    --depth_;
+    if (n == 0) return {json::Array{}};
+    return {json::Array(slots, n)};
+  }
+
+  Value map(std::uint64_t n) {
+    open();
+    json::Member* slots = n <= remaining() / 2 ? arena_.allocate_array<json::Member>(n) : nullptr;
+    for (std::uint64_t k = 0; k < n; ++k) {
+      std::string_view key = map_key(k == 0);
+      Value v = value();
+      if (slots != nullptr) new (slots + k) json::Member{key, v};
+    }
+    --depth_;
+    if (n == 0) return {json::Object{}};
+    json::Object members(slots, n);
+    json::sort_members(members);
+    return {members};
+  }
+
+  std::string_view map_key(bool first) {
+    unsigned m = marker();
+    if (m >= 0xA0 && m < 0xC0) return string(m & 0x1F);
+    if (m >= 0xD9 && m <= 0xDB) return string(fixed(1 << (m - 0xD9)));
+    fail("invalid type: " + found_key(m) + (first ? ", expected a string key" : ", expected a string"));
+  }
+
+  // What a key that is not a string holds, as error messages describe it. Containers are not
+  // read beyond their length.
+  std::string found_key(unsigned m) {
+    if (m == 0xCA || m == 0xCB) {
+      double d = m == 0xCA ? f32() : f64();
+      if (std::isnan(d)) return "floating point `NaN`";
+      if (std::isinf(d)) return d < 0 ? "floating point `-inf`" : "floating point `inf`";
+      return json::describe(json::Number{json::Number::Kind::Float, 0, 0, d});
+    }
+    if (m < 0x80 || m >= 0xE0 || (m >= 0xC0 && m <= 0xC3) || (m >= 0xCC && m <= 0xD3)) {
+      --cur_;
+      return json::describe(value());
+    }
+    if (m < 0x90 || m == 0xDE || m == 0xDF) {
+      if (m >= 0xDE) fixed(m == 0xDE ? 2 : 4);
+      return "map";
+    }
+    if (m < 0xA0 || m == 0xDC || m == 0xDD) {
+      if (m >= 0xDC) fixed(m == 0xDC ? 2 : 4);
+      return "sequence";
+    }
+    return unsupported(m);
+  }
+
+  // Reads the contents of a bin or ext value and returns what was found; the reserved marker
+  // fails right away.
+  std::string unsupported(unsigned m) {
+    if (m >= 0xC4 && m <= 0xC6) {
+      data(fixed(1 << (m - 0xC4)));
+      return "byte array";
+    }
+    if (m >= 0xC7 && m <= 0xC9) {
+      std::uint64_t n = fixed(1 << (m - 0xC7));
+      return ext(n);
+    }
+    if (m >= 0xD4 && m <= 0xD8) return ext(std::uint64_t(1) << (m - 0xD4));
+    fail("wrong msgpack marker Reserved");
+  }
+
+  std::string ext(std::uint64_t n) {
+    open();
+    fixed(1);  // the ext type
+    data(n);
+    --depth_;
+    return "newtype struct";
+  }
+
+  const unsigned char* cur_;
+  const unsigned char* end_;
+  Arena& arena_;
+  int depth_ = 0;
+  int max_depth_ = 0;
+};
+
+}  // namespace
+
+MsgpackValue read_msgpack(std::string_view bytes, Arena& arena) {
+  MsgpackReader r(bytes, arena);
+  Value v = r.value();
+  return {v, r.max_depth()};
+}
+
+}  // namespace velmor::wire
