@@ -280,7 +280,11 @@ def test_misfits(ops, message):
     assert str(info.value) == message
 
 
-# ---- results deeper than the writer takes -------------------------------------------------------
+# ---- results that would not read back ----------------------------------------------------------
+#
+# A result may nest its arrays and objects 127 deep, like any text that reads: a chain of 43 nodes
+# (each level below the root opens the slots object, the slot's array and the node's object)
+# reaches exactly that at its last node.
 
 def chain(levels: int) -> dict:
     node = {"tag": "c"}
@@ -289,35 +293,68 @@ def chain(levels: int) -> dict:
     return node
 
 
-def chain_text(levels: int) -> str:
-    return '{"tag":"c","slots":{"s":[' * (levels - 1) + '{"tag":"c"}' + "]}}" * (levels - 1)
+def chain_text(levels: int, last: str = '{"tag":"c"}') -> str:
+    return '{"tag":"c","slots":{"s":[' * (levels - 1) + last + "]}}" * (levels - 1)
+
+
+def down(steps: int) -> list[dict]:
+    return [seg("s", 0)] * steps
 
 
 def deepening(levels: int) -> list[dict]:
     """Operations that grow the one-node tree {"tag":"c"} into a chain of `levels` nodes, each
-    hanging a chain (readable inside a patch) below the deepest node so far."""
+    hanging a chain (short enough to sit in a patch) below the deepest node so far."""
     ops, depth = [], 1
     while depth < levels:
         step = min(30, levels - depth)
-        ops.append({"InsertChild": {"path": [seg("s", 0)] * (depth - 1), "slot": "s", "index": 0,
-                                    "node": chain(step)}})
+        ops.append({"InsertChild": {"path": down(depth - 1), "slot": "s", "index": 0, "node": chain(step)}})
         depth += step
     return ops
 
 
-def test_deep_result_within_limit():
-    assert velmor.apply('{"tag":"c"}', patch(*deepening(1000))) == chain_text(1000)
+ONE = '{"tag":"c"}'
+C42, C43 = chain_text(42), chain_text(43)
+
+NESTING = [
+    pytest.param(ONE, deepening(43), C43, id="deepest-chain"),
+    pytest.param(ONE, deepening(44), None, id="chain-one-too-deep"),
+    pytest.param(C43, [{"SetKey": {"path": down(42), "key": "k"}}], chain_text(43, '{"tag":"c","key":"k"}'),
+                 id="key-at-the-bottom"),
+    pytest.param(C43, [{"SetProp": {"path": down(42), "name": "p", "value": "Null"}}], None,
+                 id="any-prop-at-the-bottom"),
+    pytest.param(C42, [{"SetProp": {"path": down(41), "name": "p", "value": {"List": []}}}],
+                 chain_text(42, '{"tag":"c","props":{"p":{"List":[]}}}'), id="prop-just-fits"),
+    pytest.param(C42, [{"SetProp": {"path": down(41), "name": "p", "value": {"List": ["Null"]}}}],
+                 chain_text(42, '{"tag":"c","props":{"p":{"List":["Null"]}}}'), id="null-adds-no-level"),
+    pytest.param(C42, [{"SetProp": {"path": down(41), "name": "p", "value": {"List": [{"Int": 1}]}}}], None,
+                 id="prop-one-too-deep"),
+    pytest.param(C42, [{"SetBinding": {"path": down(41), "name": "b", "binding": {"compute": [1], "mode": "one-way"}}}],
+                 chain_text(42, '{"tag":"c","bindings":{"b":{"compute":[1],"mode":"one-way"}}}'),
+                 id="binding-just-fits"),
+    pytest.param(C42, [{"SetBinding": {"path": down(41), "name": "b", "binding": {"compute": [[1]], "mode": "one-way"}}}],
+                 None, id="binding-one-too-deep"),
+    pytest.param(C42, [{"SetEvent": {"path": down(41), "name": "e", "action": {
+                     "kind": "emit", "event": "x", "detail": {"expr": "lit", "value": [1]}}}}], None,
+                 id="action-one-too-deep"),
+    pytest.param(C42, [{"Replace": {"path": down(41), "node": chain(2)}}], C43, id="replace-just-fits"),
+    pytest.param(C42, [{"Replace": {"path": down(41), "node": chain(3)}}], None, id="replace-one-too-deep"),
+    pytest.param(ONE, deepening(200) + [{"RemoveChild": {"path": [], "slot": "s", "index": 0}}], ONE,
+                 id="deep-chain-taken-away"),
+    pytest.param(C43, [{"SetProp": {"path": down(42), "name": "p", "value": "Null"}},
+                       {"RemoveProp": {"path": down(42), "name": "p"}}], C43, id="deep-prop-taken-away"),
+]
 
 
-def test_result_too_deep_to_write():
-    with pytest.raises(ValueError) as info:
-        velmor.apply('{"tag":"c"}', patch(*deepening(1001)))
-    assert str(info.value) == "recursion limit exceeded"
-
-
-def test_depth_counts_for_the_final_tree_only():
-    ops = deepening(1500) + [{"RemoveChild": {"path": [], "slot": "s", "index": 0}}]
-    assert velmor.apply('{"tag":"c"}', patch(*ops)) == '{"tag":"c"}'
+@pytest.mark.parametrize("root, ops, expected", NESTING)
+def test_results_read_back(root, ops, expected):
+    if expected is None:
+        with pytest.raises(ValueError) as info:
+            velmor.apply(root, patch(*ops))
+        assert str(info.value) == "recursion limit exceeded"
+    else:
+        result = velmor.apply(root, patch(*ops))
+        assert result == expected
+        assert canonical(result) == result
 
 
 # ---- reading errors -----------------------------------------------------------------------------

@@ -15,10 +15,13 @@ namespace velmor {
 
 namespace {
 
-// Deeper trees than this are not written: the writer recurses once per level, and only patches
-// that nest inserted nodes inside each other on purpose can build them (a tree that is read has
-// at most 43 levels).
-constexpr std::size_t kMaxWrittenDepth = 1000;
+// Every text that apply returns reads back: its arrays and objects nest at most json::kMaxDepth
+// deep, as in any text the reader accepts. The root as read keeps to that, since no value is
+// written nesting deeper than it was read; only what the operations store can go deeper.
+constexpr std::size_t kMaxNesting = json::kMaxDepth;
+// Node levels (the root is level 1) of the deepest tree within that nesting: each level below the
+// root opens three containers (the slots object, the slot's array, the node's object).
+constexpr std::size_t kMaxLevels = (kMaxNesting - 1) / 3 + 1;
 
 // A patch that does not fit the tree; reported as a core error without a position.
 struct Misfit {
@@ -156,16 +159,54 @@ std::size_t levels(const Node& n, std::size_t limit) {
   return most;
 }
 
-// How deep the nodes that `op` brings into the tree can reach (levels from the root), or 0.
-std::size_t reach(const Op& op) {
-  if (const auto* x = std::get_if<op::InsertChild>(&op.v)) {
-    return x->path.size() + 1 + levels(x->node, kMaxWrittenDepth + 1);
+// The deepest nesting of arrays and objects in a JSON text that this module wrote (so its strings
+// are closed and escape only with a backslash).
+std::size_t nesting(std::string_view text) {
+  std::size_t depth = 0, most = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '"') {
+      for (++i; text[i] != '"'; ++i) i += text[i] == '\\';
+    } else if (c == '{' || c == '[') {
+      most = std::max(most, ++depth);
+    } else if (c == '}' || c == ']') {
+      --depth;
+    }
   }
-  if (const auto* x = std::get_if<op::Replace>(&op.v)) {
-    return x->path.size() + levels(x->node, kMaxWrittenDepth + 1);
-  }
-  return 0;
+  return most;
 }
+
+// How deep the containers that an operation stores in the tree can nest once written.
+class Reach {
+ public:
+  std::size_t operator()(const Op& op) {
+    return std::visit([&](const auto& x) { return of(x.path.size(), x); }, op.v);
+  }
+
+ private:
+  // A node `d` steps below the root (`d` the length of its path) writes its own object at
+  // nesting 3d + 1 and the values of its maps at 3d + 3; `base` is the nesting just outside the
+  // payload. A payload nests at most kMaxNesting - 4 deep, since the patch holds it four
+  // containers in; where that fits anyway it is not written out to be measured.
+  template <class T>
+  std::size_t stored(std::size_t base, const T& payload) {
+    if (base + (kMaxNesting - 4) <= kMaxNesting) return 0;
+    scratch_.clear();
+    write(scratch_, payload);
+    return base + nesting(scratch_);
+  }
+  std::size_t of(std::size_t d, const op::SetProp& x) { return stored(3 * d + 2, x.value); }
+  std::size_t of(std::size_t d, const op::SetEvent& x) { return stored(3 * d + 2, x.action); }
+  std::size_t of(std::size_t d, const op::SetBinding& x) { return stored(3 * d + 2, x.binding); }
+  std::size_t of(std::size_t d, const op::InsertChild& x) { return stored(3 * d + 3, x.node); }
+  std::size_t of(std::size_t d, const op::Replace& x) { return stored(3 * d, x.node); }
+  template <class T>
+  std::size_t of(std::size_t, const T&) {
+    return 0;
+  }
+
+  std::string scratch_;
+};
 
 }  // namespace
 
@@ -180,23 +221,25 @@ Result<std::string> apply_json(std::string_view root_text, std::string_view patc
     if (!read_text(root_text, arena, root, error, read_node_text)) return error;
     if (!read_text(patch_text, arena, patch, error, read_patch_text)) return error;
     Applier applier(arena);
-    // A tree as read is far shallower than the limit; only inserted and replacing nodes make it
-    // deeper, and never deeper than their path plus their own levels.
-    std::size_t deepest = 0;
+    Reach reach;
+    std::size_t deepest = 0;  // a bound on the nesting of the result
     try {
       for (const Op& op : patch.ops) {
-        applier.run(root, op);
         deepest = std::max(deepest, reach(op));
+        applier.run(root, op);
       }
     } catch (Misfit& m) {
       return Error{std::move(m.message)};
     }
-    if (deepest > kMaxWrittenDepth && levels(root, kMaxWrittenDepth + 1) > kMaxWrittenDepth) {
+    // Past the bound, later operations may still have taken the deep parts away: the written
+    // result decides. Node levels are checked first, since the writer recurses once per level.
+    if (deepest > kMaxNesting && levels(root, kMaxLevels + 1) > kMaxLevels) {
       return Error{"recursion limit exceeded"};
     }
     std::string out;
     out.reserve(root_text.size() + root_text.size() / 8 + patch_text.size());
     write(out, root);
+    if (deepest > kMaxNesting && nesting(out) > kMaxNesting) return Error{"recursion limit exceeded"};
     return out;
   });
 }
