@@ -5,8 +5,8 @@ related tree with the kinds of change a UI goes through: property, event and bin
 changes, tag changes at any depth, keyed reorders, inserts, removals and moves, slots appearing
 and disappearing. Options add the cases that need care: `empty_slots` (slots holding `[]`),
 `negative_zero` (float zeros of both signs, and `mutate` turning their signs over) and
-`repeat_keys` (a key repeated within a keyed list). Everything is driven by a `random.Random`,
-so a seed reproduces a case.
+`repeat_keys` (a key repeated within a keyed list); `max_depth` bounds the levels below the root
+(4 by default). Everything is driven by a `random.Random`, so a seed reproduces a case.
 """
 
 from __future__ import annotations

@@ -46,7 +46,7 @@ std::size_t lower_bound(const Map<T>& map, Text key) {
   std::size_t lo = 0, hi = map.size();
   while (lo < hi) {
     std::size_t mid = lo + (hi - lo) / 2;
-    if (map[mid].key < key) {
+    if (less(map[mid].key, key)) {
       lo = mid + 1;
     } else {
       hi = mid;
@@ -58,13 +58,13 @@ std::size_t lower_bound(const Map<T>& map, Text key) {
 template <class T>
 T* find_value(Map<T>& map, Text key) {
   std::size_t i = lower_bound(map, key);
-  return i < map.size() && map[i].key == key ? &map[i].value : nullptr;
+  return i < map.size() && same(map[i].key, key) ? &map[i].value : nullptr;
 }
 
 template <class T>
 void set_entry(Arena& arena, Map<T>& map, Text key, const T& value) {
   std::size_t i = lower_bound(map, key);
-  if (i < map.size() && map[i].key == key) {
+  if (i < map.size() && same(map[i].key, key)) {
     map[i].value = value;
   } else {
     map.insert(arena, i, Entry<T>{key, value});
@@ -74,7 +74,7 @@ void set_entry(Arena& arena, Map<T>& map, Text key, const T& value) {
 template <class T>
 void remove_entry(Map<T>& map, Text key) {
   std::size_t i = lower_bound(map, key);
-  if (i < map.size() && map[i].key == key) map.erase(i);
+  if (i < map.size() && same(map[i].key, key)) map.erase(i);
 }
 
 Node& resolve(Node& root, const Path& path) {
@@ -113,7 +113,7 @@ class Applier {
 
   void perform(Node& n, const op::InsertChild& x) {
     std::size_t at = lower_bound(n.slots, x.slot);
-    if (at == n.slots.size() || n.slots[at].key != x.slot) {
+    if (at == n.slots.size() || !same(n.slots[at].key, x.slot)) {
       if (x.index != 0) insertion_misfit(x.index, 0);
       n.slots.insert(arena_, at, Entry<Children>{x.slot, Children{}});
     }
@@ -124,7 +124,7 @@ class Applier {
 
   void perform(Node& n, const op::RemoveChild& x) {
     std::size_t at = lower_bound(n.slots, x.slot);
-    if (at == n.slots.size() || n.slots[at].key != x.slot) return;
+    if (at == n.slots.size() || !same(n.slots[at].key, x.slot)) return;
     Children& list = n.slots[at].value;
     if (x.index >= list.size()) removal_misfit(x.index, list.size());
     list.erase(x.index);
