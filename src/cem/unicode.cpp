@@ -26,8 +26,8 @@ struct UpperExpansion {
 
 #include "cem/upper_table.inc"
 
-// Below this code point only ASCII letters change (the first other mapping is U+00B5).
-constexpr char32_t kFirstNonAscii = 0xB5;
+// Below this code point only the ASCII letters change (the next mapping is U+00B5).
+constexpr char32_t kFirstMapped = 0xB5;
 
 // The byte length of the White_Space character that starts at `p`, or 0. The set: U+0009..U+000D,
 // U+0020, U+0085, U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
@@ -60,8 +60,8 @@ std::size_t white_before(const unsigned char* end, std::size_t left) {
 }  // namespace
 
 void append_upper(std::string& out, char32_t cp) {
-  if (cp < kFirstNonAscii) {
-    out.push_back(static_cast<char>(cp >= 'a' && cp <= 'z' ? cp - 32 : cp));
+  if (cp < kFirstMapped) {
+    json::append_utf8(out, cp >= 'a' && cp <= 'z' ? cp - 32 : cp);
     return;
   }
   auto e = std::lower_bound(std::begin(kUpperExpansions), std::end(kUpperExpansions), cp,
