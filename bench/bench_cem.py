@@ -66,7 +66,7 @@ def member(rnd: random.Random) -> dict:
             "return": {"type": {"text": rnd.choice(TYPES + ["void", "Promise<void>"])}}}
 
 
-def custom_element(rnd: random.Random, tag: str, path: str) -> dict:
+def custom_element(rnd: random.Random, tag: str) -> dict:
     d = {"kind": "class", "description": paragraph(rnd, rnd.randint(1, 2)), "name": camel(tag),
          "cssProperties": [{"name": f"--{tag}-{name(rnd, 1)}", "default": f"{rnd.randint(0, 16)}px",
                             "description": sentence(rnd, 4, 10)} for _ in range(rnd.randint(0, 2))],
@@ -112,7 +112,7 @@ def generate(size_mb: float, seed: int = 5) -> tuple[str, int, int]:
     while size < size_mb * 1e6:
         tag = f"lib-{name(rnd, rnd.randint(1, 2))}-{len(modules)}"
         path = f"src/{tag}/{tag}.js"
-        decls = [custom_element(rnd, tag, path)] + [other_declaration(rnd) for _ in range(rnd.randint(1, 6))]
+        decls = [custom_element(rnd, tag)] + [other_declaration(rnd) for _ in range(rnd.randint(1, 6))]
         rnd.shuffle(decls)
         module = {"kind": "javascript-module", "path": path, "declarations": decls,
                   "exports": [{"kind": "js", "name": camel(tag), "declaration": {"name": camel(tag), "module": path}},

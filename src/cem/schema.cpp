@@ -80,7 +80,7 @@ class Deriver {
     out_ += "{\"name\":";
     json::write_string(out_, a.name);
     out_ += ",\"ty\":";
-    type(a.type && a.type->text ? &*a.type->text : nullptr);
+    type(a.type ? a.type->text : std::nullopt);
     if (a.default_value) default_value(*a.default_value);
     if (a.description) {
       out_ += ",\"doc\":";
@@ -91,10 +91,10 @@ class Deriver {
 
   // The pieces of the text between "|", trimmed, empty ones and the null-like ones dropped; the
   // literal test comes after the split, so a literal holding "|" no longer counts as one.
-  void type(const Text* text) {
+  void type(const std::optional<Text>& text) {
     pieces_.clear();
     bool nullable = false;
-    if (text != nullptr) {
+    if (text) {
       std::size_t start = 0;
       for (;;) {
         std::size_t bar = text->find('|', start);
