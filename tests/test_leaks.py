@@ -103,7 +103,9 @@ def test_resident_memory_stays_flat(fn):
 
 def test_argument_reference_counts_are_unchanged():
     for fn, args, kwargs, error in CALLS:
-        objects = list(args) + list(kwargs.values())
+        # None and small integers are shared with the rest of the interpreter: their counts move
+        # on their own
+        objects = [o for o in list(args) + list(kwargs.values()) if o is not None and type(o) is not int]
         before = [sys.getrefcount(o) for o in objects]
         run(fn, args, kwargs, error, times=100)
         after = [sys.getrefcount(o) for o in objects]
