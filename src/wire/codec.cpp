@@ -5,6 +5,7 @@
 
 #include "call.hpp"
 #include "json/utf8.hpp"
+#include "json/value.hpp"
 #include "json/writer.hpp"
 #include "wire/msgpack.hpp"
 
@@ -52,46 +53,51 @@ bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& err
   return true;
 }
 
-bool decode_payload(Codec codec, std::string_view bytes, Arena& arena, json::Value& out,
-                    Error& error) {
+namespace {
+
+void open_decoded(const trasken::Header& header, std::string& out) {
+  out += header.kind == trasken::FrameKind::Patch ? "{\"kind\":\"patch\",\"model_type\":"
+                                                  : "{\"kind\":\"snapshot\",\"model_type\":";
+  json::write_string(out, header.model_type);
+  out += ",\"payload\":";
+}
+
+void close_decoded(const trasken::Header& header, std::string& out) {
+  out += ",\"rev\":";
+  json::write_u64(out, header.rev);
+  out.push_back('}');
+}
+
+}  // namespace
+
+bool decode_payload(const trasken::Header& header, Codec codec, std::string_view bytes, Arena& arena,
+                    std::string& out, Error& error) {
+  std::size_t fixed = header.model_type.size() + 64;
   if (codec == Codec::Json) {
     if (auto fault = json::check_utf8(bytes)) {
       error = Error{json::describe(*fault)};
       return false;
     }
-    return read_text(bytes, arena, out, error, read_whole);
+    json::Value payload;
+    if (!read_text(bytes, arena, payload, error, read_whole)) return false;
+    out.reserve(out.size() + bytes.size() + bytes.size() / 4 + fixed);
+    open_decoded(header, out);
+    json::write(out, payload);
+    close_decoded(header, out);
+    return true;
   }
-  MsgpackValue m;
+  // MessagePack text is mostly a little longer as JSON; the buffer grows when it is not.
+  out.reserve(out.size() + bytes.size() + bytes.size() / 2 + fixed);
+  open_decoded(header, out);
+  std::size_t start = out.size();
   try {
-    m = read_msgpack(bytes, arena);
+    msgpack_to_json(bytes, out);
   } catch (json::ReadError& e) {
-    error = Error{std::move(e.message)};
+    error = read_error(std::string_view(out).substr(start), std::move(e));
     return false;
   }
-  if (m.depth > json::kMaxDepth) {
-    // Too deep to read back as JSON text: reading that text reports where it stops.
-    std::string text;
-    json::write(text, m.value);
-    json::Value again;
-    if (!read_text(text, arena, again, error, read_whole)) return false;
-  }
-  out = m.value;
+  close_decoded(header, out);
   return true;
-}
-
-std::string render_decoded(const trasken::Header& header, const json::Value& payload,
-                           std::size_t size_hint) {
-  std::string out;
-  out.reserve(size_hint + size_hint / 4 + header.model_type.size() + 64);
-  out += header.kind == trasken::FrameKind::Patch ? "{\"kind\":\"patch\",\"model_type\":"
-                                                  : "{\"kind\":\"snapshot\",\"model_type\":";
-  json::write_string(out, header.model_type);
-  out += ",\"payload\":";
-  json::write(out, payload);
-  out += ",\"rev\":";
-  json::write_u64(out, header.rev);
-  out.push_back('}');
-  return out;
 }
 
 }  // namespace velmor::wire
