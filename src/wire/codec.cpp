@@ -5,22 +5,11 @@
 
 #include "call.hpp"
 #include "json/utf8.hpp"
-#include "json/value.hpp"
 #include "json/writer.hpp"
+#include "wire/json_walk.hpp"
 #include "wire/msgpack.hpp"
 
 namespace velmor::wire {
-
-namespace {
-
-// One JSON value and nothing after it but whitespace.
-json::Value read_whole(json::Reader& r) {
-  json::Value v = json::read_value(r);
-  r.finish();
-  return v;
-}
-
-}  // namespace
 
 std::optional<Codec> codec_named(std::string_view name) {
   if (name == "application/json") return Codec::Json;
@@ -42,13 +31,11 @@ bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& err
     return true;
   }
   Arena arena;
-  bool done = false;
-  if (!read_text(text, arena, done, error, [&](json::Reader& r) {
-        json_to_msgpack(r, text.size(), out.msgpack);
-        return true;
-      })) {
+  JsonPlan plan;
+  if (!read_text(text, arena, plan, error, [&](json::Reader& r) { return plan_json(r, text, true); })) {
     return false;
   }
+  write_msgpack(text, plan, arena, out.msgpack);
   out.bytes = out.msgpack;
   return true;
 }
@@ -78,11 +65,13 @@ bool decode_payload(const trasken::Header& header, Codec codec, std::string_view
       error = Error{json::describe(*fault)};
       return false;
     }
-    json::Value payload;
-    if (!read_text(bytes, arena, payload, error, read_whole)) return false;
+    JsonPlan plan;
+    if (!read_text(bytes, arena, plan, error, [&](json::Reader& r) { return plan_json(r, bytes, false); })) {
+      return false;
+    }
     out.reserve(out.size() + bytes.size() + bytes.size() / 4 + fixed);
     open_decoded(header, out);
-    json::write(out, payload);
+    write_json(bytes, plan, arena, out);
     close_decoded(header, out);
     return true;
   }

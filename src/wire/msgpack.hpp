@@ -1,5 +1,5 @@
-// MessagePack for frame payloads: generic JSON values written with the smallest marker and read
-// back from every marker that has a JSON meaning.
+// MessagePack payloads read back from every marker that has a JSON meaning. (Writing is done
+// by the JSON walk, json_walk.hpp.)
 #pragma once
 
 #include <cstddef>
@@ -7,20 +7,11 @@
 #include <string_view>
 
 #include "json/reader.hpp"
-#include "json/value.hpp"
 
 namespace velmor::wire {
 
 // Nesting of arrays, maps and ext values that reading allows: the 1024th level fails.
 inline constexpr int kMsgpackMaxDepth = 1023;
-
-// Reads one JSON value at the reader's cursor, which must be followed only by whitespace, and
-// appends it to `out` as MessagePack: the smallest marker for every value, object members in
-// ascending byte order of their keys (the last of a repeated key kept). Reading errors are
-// thrown as by json::read_value. `text_size`, the length of the reader's text, sizes the working
-// memory. Strings and containers must be shorter than 2^32, which holds whenever the output
-// fits a frame.
-void json_to_msgpack(json::Reader& r, std::size_t text_size, std::string& out);
 
 // Appends the MessagePack value at the start of `bytes` to `out` as canonical JSON text (object
 // members in ascending byte order of their keys, the last of a repeated key kept); whatever
