@@ -14,15 +14,39 @@ namespace {
 
 bool is_space(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
 
+// The first `"` or `\` from `p` on, in a text that holds one before `end`; eight bytes at a time.
+const char* quote_or_escape(const char* p, const char* end) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  while (end - p >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    std::uint64_t quote = w ^ (ones * '"');
+    std::uint64_t slash = w ^ (ones * '\\');
+    // Only the lowest flag is exact, which is the one used.
+    std::uint64_t hit = (((quote - ones) & ~quote) | ((slash - ones) & ~slash)) & highs;
+    if (hit != 0) return p + (__builtin_ctzll(hit) >> 3);
+    p += 8;
+  }
+#endif
+  while (*p != '"' && *p != '\\') ++p;
+  return p;
+}
+
 // The key whose opening quote is at `at` in a text the first walk accepted: a view of the text
 // when it has no escapes, else decoded into `arena`.
 std::string_view key_at(std::string_view text, std::size_t at, Arena& arena) {
   const char* p = text.data() + at + 1;
-  const char* q = p;
-  while (*q != '"' && *q != '\\') ++q;
+  const char* q = quote_or_escape(p, text.data() + text.size());
   if (*q == '"') return {p, static_cast<std::size_t>(q - p)};
   json::Reader r(text.substr(at), arena);
   return r.string_literal();
+}
+
+// Where a string that was read lives: in the text, or (with escapes) in the arena.
+bool in_text(std::string_view text, std::string_view s) {
+  return s.data() >= text.data() && s.data() <= text.data() + text.size();
 }
 
 std::size_t head_size(std::uint64_t n) { return n < 16 ? 1 : n < 65536 ? 3 : 5; }
@@ -44,10 +68,6 @@ class Planner {
   JsonPlan run() {
     value();
     r_.finish();
-    auto by_at = [](const auto& a, const auto& b) { return a.at < b.at; };
-    // Containers close inner first; the second walk meets them outer first.
-    std::sort(plan_.reorders.begin(), plan_.reorders.end(), by_at);
-    std::sort(plan_.counts.begin(), plan_.counts.end(), by_at);
     plan_.msgpack_size = size_;
     return std::move(plan_);
   }
@@ -72,8 +92,9 @@ class Planner {
         return;
       case '"': {
         Arena::Mark mark = r_.arena().mark();
-        size_ += string_size(r_.string_literal().size());
-        r_.arena().rewind(mark);
+        std::string_view s = r_.string_literal();
+        size_ += string_size(s.size());
+        if (!in_text(text_, s)) r_.arena().rewind(mark);
         return;
       }
       case '[': {
@@ -106,7 +127,24 @@ class Planner {
 
   void counted(std::uint32_t at, std::uint64_t n) {
     size_ += head_size(n);
-    if (msgpack_ && n >= 16) plan_.counts.push_back({at, static_cast<std::uint32_t>(n)});
+    if (msgpack_ && n >= 16) {
+      add(plan_.counts, JsonCount{at, static_cast<std::uint32_t>(n)});
+      note(at);
+    }
+  }
+
+  // Containers close inner first, and the second walk looks them up in the order they open: an
+  // entry goes before those of the containers inside it, which are the last ones so far.
+  template <class E>
+  static void add(std::vector<E>& entries, const E& e) {
+    std::size_t i = entries.size();
+    while (i != 0 && entries[i - 1].at > e.at) --i;
+    entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(i), e);
+  }
+
+  void note(std::uint32_t at) {
+    if (plan_.marked.empty()) plan_.marked.resize(text_.size() / 64 + 1);
+    plan_.marked[at >> 6] |= std::uint64_t(1) << (at & 63);
   }
 
   // The opening quote of the key that follows `after` (the end of the previous member, or the
@@ -133,7 +171,7 @@ class Planner {
     r_.object([&](std::string_view key) {
       r_.colon();
       if (n != 0 && in_order && !less(last, key)) in_order = false;
-      if (key.data() >= text_.data() && key.data() <= text_.data() + text_.size()) {
+      if (in_text(text_, key)) {
         last = key;
       } else {
         last_copy.assign(key);
@@ -187,7 +225,8 @@ class Planner {
       plan_.keys.push_back(*it);
       ++r.count;
     }
-    plan_.reorders.push_back(r);
+    add(plan_.reorders, r);
+    note(at);
   }
 
   json::Reader& r_;
@@ -220,22 +259,14 @@ class Walker {
       case 'f':
         cur_ += 5;
         return emit_.boolean(false);
-      case '"': {
-        Arena::Mark mark = arena_.mark();
-        emit_.string(string());
-        arena_.rewind(mark);
-        return;
-      }
+      case '"':
+        return string([&](std::string_view s) { emit_.string(s); });
       case '[':
         return array();
       case '{':
         return object();
-      default: {
-        json::Reader r(rest(), arena_);
-        json::Number n = r.number();
-        cur_ += r.here();
-        return emit_.number(n);
-      }
+      default:
+        return emit_.number(number());
     }
   }
 
@@ -248,31 +279,62 @@ class Walker {
     while (is_space(*cur_)) ++cur_;
   }
 
-  std::string_view string() {
+  // Hands the string at the cursor to `use`: a view of the text, or decoded when it has escapes.
+  template <class F>
+  void string(F&& use) {
     const char* p = cur_ + 1;
-    const char* q = p;
-    while (*q != '"' && *q != '\\') ++q;
+    const char* q = quote_or_escape(p, text_.data() + text_.size());
     if (*q == '"') {
       cur_ = q + 1;
-      return {p, static_cast<std::size_t>(q - p)};
+      return use(std::string_view(p, static_cast<std::size_t>(q - p)));
     }
+    Arena::Mark mark = arena_.mark();
     json::Reader r(rest(), arena_);
     std::string_view s = r.string_literal();
     cur_ += r.here();
-    return s;
+    use(s);
+    arena_.rewind(mark);
+  }
+
+  // Integers that fit their kind are read here; other numbers by the reader, which converts
+  // floats and reports integers out of range as floats.
+  json::Number number() {
+    const char* p = cur_;
+    bool negative = *p == '-';
+    if (negative) ++p;
+    const char* digits = p;
+    std::uint64_t v = 0;
+    while (*p >= '0' && *p <= '9' && p - digits < 19) v = v * 10 + static_cast<unsigned>(*p++ - '0');
+    bool whole = !(*p >= '0' && *p <= '9') && *p != '.' && *p != 'e' && *p != 'E';
+    if (whole && !negative) {
+      cur_ = p;
+      json::Number n;
+      n.u = v;
+      return n;
+    }
+    if (whole && v != 0 && v <= (std::uint64_t(1) << 63)) {  // -0 is a float
+      cur_ = p;
+      json::Number n;
+      n.kind = json::Number::Kind::Neg;
+      n.i = static_cast<std::int64_t>(0 - v);
+      return n;
+    }
+    json::Reader r(rest(), arena_);
+    json::Number n = r.number();
+    cur_ += r.here();
+    return n;
   }
 
   // The count of the container at the cursor, when the plan holds it.
-  std::uint64_t known() {
-    const auto& counts = plan_.counts;
-    std::uint32_t at = offset();
-    while (next_count_ < counts.size() && counts[next_count_].at < at) ++next_count_;
-    if (next_count_ < counts.size() && counts[next_count_].at == at) return counts[next_count_].count;
-    return Emit::kUnknown;
+  std::uint64_t known(std::uint32_t at) const {
+    if (!plan_.has_entry(at)) return Emit::kUnknown;
+    auto it = std::lower_bound(plan_.counts.begin(), plan_.counts.end(), at,
+                               [](const JsonCount& c, std::uint32_t a) { return c.at < a; });
+    return it != plan_.counts.end() && it->at == at ? it->count : Emit::kUnknown;
   }
 
   void array() {
-    std::uint64_t count = known();
+    std::uint64_t count = known(offset());
     ++cur_;
     emit_.open(false, count);
     std::uint64_t n = 0;
@@ -291,13 +353,14 @@ class Walker {
   }
 
   void object() {
-    const auto& reorders = plan_.reorders;
     std::uint32_t at = offset();
-    while (next_reorder_ < reorders.size() && reorders[next_reorder_].at < at) ++next_reorder_;
-    if (next_reorder_ < reorders.size() && reorders[next_reorder_].at == at) {
-      return reordered(reorders[next_reorder_]);
+    if (plan_.has_entry(at)) {
+      const auto& reorders = plan_.reorders;
+      auto it = std::lower_bound(reorders.begin(), reorders.end(), at,
+                                 [](const JsonReorder& r, std::uint32_t a) { return r.at < a; });
+      if (it != reorders.end() && it->at == at) return reordered(*it);
     }
-    std::uint64_t count = known();
+    std::uint64_t count = known(at);
     ++cur_;
     emit_.open(true, count);
     std::uint64_t n = 0;
@@ -318,9 +381,7 @@ class Walker {
 
   // The key at the cursor, its colon and its value.
   void member() {
-    Arena::Mark mark = arena_.mark();
-    emit_.key(string());
-    arena_.rewind(mark);
+    string([&](std::string_view s) { emit_.key(s); });
     space();
     ++cur_;  // ':'
     value();
@@ -331,22 +392,10 @@ class Walker {
     for (std::uint32_t k = 0; k < r.count; ++k) {
       if (k != 0) emit_.separator();
       cur_ = text_.data() + plan_.keys[r.first + k];
-      seek();
       member();
     }
     cur_ = text_.data() + r.end;
-    seek();
     emit_.close(true, r.count);
-  }
-
-  // After a jump: the plan's next entries are those at or after the cursor.
-  void seek() {
-    std::uint32_t at = offset();
-    auto by_at = [](const auto& e, std::uint32_t a) { return e.at < a; };
-    next_count_ = static_cast<std::size_t>(
-        std::lower_bound(plan_.counts.begin(), plan_.counts.end(), at, by_at) - plan_.counts.begin());
-    next_reorder_ = static_cast<std::size_t>(
-        std::lower_bound(plan_.reorders.begin(), plan_.reorders.end(), at, by_at) - plan_.reorders.begin());
   }
 
   std::string_view text_;
@@ -354,8 +403,6 @@ class Walker {
   const JsonPlan& plan_;
   Arena& arena_;
   Emit& emit_;
-  std::size_t next_count_ = 0;
-  std::size_t next_reorder_ = 0;
 };
 
 // ---- canonical JSON ---------------------------------------------------------------------------

@@ -7,7 +7,7 @@
 // that survive in output order, and, for MessagePack, the arrays and objects of 16 elements or
 // more, whose heads are longer than a byte. The second walk goes over the text that the first
 // accepted and hands every value to an emitter. Working memory is four bytes for each member of
-// the objects open at a time plus what the noted objects keep; strings with escapes are decoded
+// the objects open at a time, what the noted objects keep, and a bit for each byte of text; strings with escapes are decoded
 // into the arena and released right after use. Offsets are 32-bit, so texts are limited to
 // 4 GiB, as a frame's payload is.
 #pragma once
@@ -42,6 +42,13 @@ struct JsonPlan {
   std::vector<std::uint32_t> keys;    // offsets of the keys' opening quotes
   std::vector<JsonCount> counts;      // ascending `at`; only filled when asked for
   std::uint64_t msgpack_size = 0;     // at least the MessagePack size, when counts were asked for
+  // One bit for each byte of the text, set where a container with an entry above opens (empty
+  // when there is none), so that the second walk looks up only those.
+  std::vector<std::uint64_t> marked;
+
+  bool has_entry(std::uint32_t at) const {
+    return !marked.empty() && (marked[at >> 6] >> (at & 63) & 1) != 0;
+  }
 };
 
 // The first walk: one JSON value at the reader's cursor, which must then be followed only by
