@@ -106,7 +106,9 @@ def test_argument_reference_counts_are_unchanged():
         # None and small integers are shared with the rest of the interpreter: their counts move
         # on their own
         objects = [o for o in list(args) + list(kwargs.values()) if o is not None and type(o) is not int]
+        gc.collect()
         before = [sys.getrefcount(o) for o in objects]
         run(fn, args, kwargs, error, times=100)
+        gc.collect()
         after = [sys.getrefcount(o) for o in objects]
         assert after == before, (fn.__name__, args, kwargs)

@@ -6,20 +6,10 @@
 #include "call.hpp"
 #include "json/utf8.hpp"
 #include "json/writer.hpp"
+#include "wire/json_walk.hpp"
 #include "wire/msgpack.hpp"
 
 namespace velmor::wire {
-
-namespace {
-
-// One JSON value and nothing after it but whitespace.
-json::Value read_whole(json::Reader& r) {
-  json::Value v = json::read_value(r);
-  r.finish();
-  return v;
-}
-
-}  // namespace
 
 std::optional<Codec> codec_named(std::string_view name) {
   if (name == "application/json") return Codec::Json;
@@ -41,57 +31,62 @@ bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& err
     return true;
   }
   Arena arena;
-  bool done = false;
-  if (!read_text(text, arena, done, error, [&](json::Reader& r) {
-        json_to_msgpack(r, text.size(), out.msgpack);
-        return true;
-      })) {
+  JsonPlan plan;
+  if (!read_text(text, arena, plan, error, [&](json::Reader& r) { return plan_json(r, text, true); })) {
     return false;
   }
+  write_msgpack(text, plan, arena, out.msgpack);
   out.bytes = out.msgpack;
   return true;
 }
 
-bool decode_payload(Codec codec, std::string_view bytes, Arena& arena, json::Value& out,
-                    Error& error) {
+namespace {
+
+void open_decoded(const trasken::Header& header, std::string& out) {
+  out += header.kind == trasken::FrameKind::Patch ? "{\"kind\":\"patch\",\"model_type\":"
+                                                  : "{\"kind\":\"snapshot\",\"model_type\":";
+  json::write_string(out, header.model_type);
+  out += ",\"payload\":";
+}
+
+void close_decoded(const trasken::Header& header, std::string& out) {
+  out += ",\"rev\":";
+  json::write_u64(out, header.rev);
+  out.push_back('}');
+}
+
+}  // namespace
+
+bool decode_payload(const trasken::Header& header, Codec codec, std::string_view bytes, Arena& arena,
+                    std::string& out, Error& error) {
+  std::size_t fixed = header.model_type.size() + 64;
   if (codec == Codec::Json) {
     if (auto fault = json::check_utf8(bytes)) {
       error = Error{json::describe(*fault)};
       return false;
     }
-    return read_text(bytes, arena, out, error, read_whole);
+    JsonPlan plan;
+    if (!read_text(bytes, arena, plan, error, [&](json::Reader& r) { return plan_json(r, bytes, false); })) {
+      return false;
+    }
+    out.reserve(out.size() + bytes.size() + bytes.size() / 4 + fixed);
+    open_decoded(header, out);
+    write_json(bytes, plan, arena, out);
+    close_decoded(header, out);
+    return true;
   }
-  MsgpackValue m;
+  // MessagePack text is mostly a little longer as JSON; the buffer grows when it is not.
+  out.reserve(out.size() + bytes.size() + bytes.size() / 2 + fixed);
+  open_decoded(header, out);
+  std::size_t start = out.size();
   try {
-    m = read_msgpack(bytes, arena);
+    msgpack_to_json(bytes, out);
   } catch (json::ReadError& e) {
-    error = Error{std::move(e.message)};
+    error = read_error(std::string_view(out).substr(start), std::move(e));
     return false;
   }
-  if (m.depth > json::kMaxDepth) {
-    // Too deep to read back as JSON text: reading that text reports where it stops.
-    std::string text;
-    json::write(text, m.value);
-    json::Value again;
-    if (!read_text(text, arena, again, error, read_whole)) return false;
-  }
-  out = m.value;
+  close_decoded(header, out);
   return true;
-}
-
-std::string render_decoded(const trasken::Header& header, const json::Value& payload,
-                           std::size_t size_hint) {
-  std::string out;
-  out.reserve(size_hint + size_hint / 4 + header.model_type.size() + 64);
-  out += header.kind == trasken::FrameKind::Patch ? "{\"kind\":\"patch\",\"model_type\":"
-                                                  : "{\"kind\":\"snapshot\",\"model_type\":";
-  json::write_string(out, header.model_type);
-  out += ",\"payload\":";
-  json::write(out, payload);
-  out += ",\"rev\":";
-  json::write_u64(out, header.rev);
-  out.push_back('}');
-  return out;
 }
 
 }  // namespace velmor::wire

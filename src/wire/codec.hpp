@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "arena.hpp"
-#include "json/value.hpp"
 #include "trasken/frame.hpp"
 #include "velmor.hpp"
 
@@ -31,14 +30,11 @@ struct Payload {
 // The JSON codec takes the text as it is; MessagePack reads it as one JSON value first.
 bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& error);
 
-// The payload bytes of a frame as one canonical JSON value: UTF-8 checked and read as JSON, or
-// read as MessagePack. Either way the JSON nesting limit applies, as if the MessagePack value
-// were written out and read again as JSON text (whose error position is then reported).
-bool decode_payload(Codec codec, std::string_view bytes, Arena& arena, json::Value& out,
-                    Error& error);
-
-// {"kind":…,"model_type":…,"payload":…,"rev":…}; `size_hint` is the payload's size on the wire.
-std::string render_decoded(const trasken::Header& header, const json::Value& payload,
-                           std::size_t size_hint);
+// Appends the decode output of a frame to `out`: {"kind":…,"model_type":…,"payload":…,"rev":…}
+// with the payload as one canonical JSON value. JSON payloads are UTF-8 checked and read as JSON;
+// MessagePack ones are written out as JSON while they are read, with the JSON nesting limit
+// applied as if that text were read again (whose error position is then reported).
+bool decode_payload(const trasken::Header& header, Codec codec, std::string_view bytes, Arena& arena,
+                    std::string& out, Error& error);
 
 }  // namespace velmor::wire

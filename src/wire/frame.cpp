@@ -82,10 +82,10 @@ Result<std::string> decode_frame(std::string_view frame) {
 
     std::optional<wire::Codec> c = wire::codec_named(env.header.codec);
     if (!c) return wire::unknown_codec(env.header.codec);
-    json::Value payload;
+    std::string out;
     Error error;
-    if (!wire::decode_payload(*c, env.payload, arena, payload, error)) return error;
-    return wire::render_decoded(env.header, payload, env.payload.size());
+    if (!wire::decode_payload(env.header, *c, env.payload, arena, out, error)) return error;
+    return out;
   });
 }
 

@@ -1,373 +1,116 @@
-// MessagePack writing and reading.
+// MessagePack payloads read and written out as canonical JSON.
 #include "wire/msgpack.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "json/utf8.hpp"
+#include "json/value.hpp"
 #include "json/writer.hpp"
 #include "text.hpp"
 
 namespace velmor::wire {
 
-using json::Value;
+// MessagePack to canonical JSON in two walks over the payload, with no value built in memory.
+// The first checks everything that can fail and finds the maps whose keys are not in ascending
+// order (or repeat); for each of those it keeps the offsets of the keys that survive, in output
+// order. The second writes the JSON text: members in order are written as they come, the others
+// in the order kept. Working memory is the stack of open maps' key offsets (four bytes a member)
+// and the kept offsets of the maps that need them; no count read from the input is used to size
+// anything. Offsets are 32-bit: a payload comes from a frame, whose length field is 32-bit.
 
 namespace {
 
-// ---- writing ----------------------------------------------------------------------------------
-
-// Most strings are short: copying them with two overlapping loads beats a call to memcpy. No
-// byte outside [s, s + n) is read or written.
-void copy(char* out, const char* s, std::size_t n) {
-  if (n >= 8 && n <= 16) {
-    std::uint64_t a, b;
-    std::memcpy(&a, s, 8);
-    std::memcpy(&b, s + n - 8, 8);
-    std::memcpy(out, &a, 8);
-    std::memcpy(out + n - 8, &b, 8);
-  } else if (n >= 4 && n < 8) {
-    std::uint32_t a, b;
-    std::memcpy(&a, s, 4);
-    std::memcpy(&b, s + n - 4, 4);
-    std::memcpy(out, &a, 4);
-    std::memcpy(out + n - 4, &b, 4);
-  } else if (n < 4) {
-    for (std::size_t k = 0; k < n; ++k) out[k] = s[k];
-  } else {
-    std::memcpy(out, s, n);
-  }
-}
-
-std::size_t uint_size(std::uint64_t u) {
-  return u < 128 ? 1 : u < 256 ? 2 : u < 65536 ? 3 : u <= UINT32_MAX ? 5 : 9;
-}
-std::size_t neg_size(std::int64_t i) {
-  return i >= -32 ? 1 : i >= -128 ? 2 : i >= -32768 ? 3 : i >= INT32_MIN ? 5 : 9;
-}
-std::size_t head_size(std::uint64_t n) { return n < 16 ? 1 : n < 65536 ? 3 : 5; }
-std::size_t string_size(std::uint64_t n) { return n + (n < 32 ? 1 : n < 256 ? 2 : n < 65536 ? 3 : 5); }
-
-// Writes MessagePack through a raw cursor into a buffer that the caller has sized.
-class Emitter {
- public:
-  explicit Emitter(char* out) : cur_(out) {}
-  char* end() const { return cur_; }
-
-  void byte(unsigned b) { *cur_++ = static_cast<char>(b); }
-  // A marker and the low `n` bytes of `v`, big-endian.
-  void be(unsigned marker, std::uint64_t v, int n) {
-    cur_[0] = static_cast<char>(marker);
-    for (int k = 1; k <= n; ++k) cur_[k] = static_cast<char>(v >> (8 * (n - k)));
-    cur_ += 1 + n;
-  }
-  void uint(std::uint64_t u) {
-    if (u < 128) return byte(static_cast<unsigned>(u));
-    if (u < 256) return be(0xCC, u, 1);
-    if (u < 65536) return be(0xCD, u, 2);
-    if (u <= UINT32_MAX) return be(0xCE, u, 4);
-    be(0xCF, u, 8);
-  }
-  void neg(std::int64_t i) {
-    auto bits = static_cast<std::uint64_t>(i);
-    if (i >= -32) return byte(static_cast<unsigned>(bits & 0xFF));  // 0xE0..0xFF
-    if (i >= -128) return be(0xD0, bits, 1);
-    if (i >= -32768) return be(0xD1, bits, 2);
-    if (i >= INT32_MIN) return be(0xD2, bits, 4);
-    be(0xD3, bits, 8);
-  }
-  void real(double d) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, 8);
-    be(0xCB, bits, 8);
-  }
-  // Lengths fit 32 bits whenever the whole payload fits a frame, which the caller checks.
-  void head(std::uint64_t n, unsigned fix, unsigned m16, unsigned m32) {
-    if (n < 16) return byte(fix + static_cast<unsigned>(n));
-    if (n < 65536) return be(m16, n, 2);
-    be(m32, n, 4);
-  }
-  void string(const char* s, std::size_t n) {
-    if (n < 32) {
-      byte(0xA0 + static_cast<unsigned>(n));
-    } else if (n < 256) {
-      be(0xD9, n, 1);
-    } else if (n < 65536) {
-      be(0xDA, n, 2);
-    } else {
-      be(0xDB, n, 4);
-    }
-    copy(cur_, s, n);
-    cur_ += n;
-  }
-
- private:
-  char* cur_;
-};
-
-// JSON text to MessagePack in two passes over a flat list of the values read ("items", in
-// document order). Object members are put in ascending key order, the last of a repeated key
-// kept, by a list of member positions; objects already in order (most of them) need none.
-class Transcoder {
- public:
-  Transcoder(json::Reader& r, std::size_t text_size)
-      : r_(r), items_(new Item[text_size / 4 + 16]), capacity_(text_size / 4 + 16) {}
-
-  void read() { value(); }
-  // Appends the MessagePack of the value read.
-  void write(std::string& out) {
-    std::size_t used = out.size();
-    out.resize(used + size_);
-    Emitter e(out.data() + used);
-    write(e, 0, count_);
-    out.resize(static_cast<std::size_t>(e.end() - out.data()));
-  }
-
- private:
-  enum class Kind : std::uint8_t { Null, False, True, Uint, Neg, Float, Str, Array, Object };
-  struct Item {
-    Kind kind;
-    std::uint64_t n;  // Str: bytes; Array: elements; Object: members kept
-    union {
-      std::uint64_t u;
-      std::int64_t i;
-      double d;
-      const char* s;
-      std::size_t end;  // Array, Object: the index after the last item inside
-    };
-    std::size_t order;  // Object: where its sorted member list starts in order_, or kInOrder
-  };
-  static constexpr std::size_t kInOrder = static_cast<std::size_t>(-1);
-
-  std::size_t push(Kind kind) {
-    if (count_ == capacity_) grow();
-    items_[count_] = Item{kind, 0, {0}, kInOrder};
-    return count_++;
-  }
-  [[gnu::noinline]] void grow() {
-    std::unique_ptr<Item[]> more(new Item[capacity_ * 2]);
-    std::memcpy(static_cast<void*>(more.get()), items_.get(), count_ * sizeof(Item));
-    items_ = std::move(more);
-    capacity_ *= 2;
-  }
-  std::string_view key_of(std::size_t item) const { return {items_[item].s, items_[item].n}; }
-
-  // The value at the cursor, with the reader's checks and errors (as json::read_value).
-  void value() {
-    int c = r_.peek();
-    switch (c) {
-      case -1:
-        r_.fail_next("EOF while parsing a value");
-      case 'n':
-        r_.null();
-        push(Kind::Null);
-        size_ += 1;
-        return;
-      case 't':
-      case 'f':
-        push(r_.boolean() ? Kind::True : Kind::False);
-        size_ += 1;
-        return;
-      case '"': {
-        std::string_view s = r_.string_literal();
-        std::size_t at = push(Kind::Str);
-        items_[at].n = s.size();
-        items_[at].s = s.data();
-        size_ += string_size(s.size());
-        return;
-      }
-      case '[': {
-        std::size_t at = push(Kind::Array);
-        std::uint64_t n = 0;
-        r_.array([&](json::Reader::Seq& seq) {
-          while (r_.next_element(seq)) {
-            value();
-            ++n;
-          }
-        });
-        items_[at].n = n;
-        items_[at].end = count_;
-        size_ += head_size(n);
-        return;
-      }
-      case '{':
-        object();
-        return;
-      default:
-        if (c == '-' || (c >= '0' && c <= '9')) {
-          json::Number num = r_.number();
-          switch (num.kind) {
-            case json::Number::Kind::Uint:
-              items_[push(Kind::Uint)].u = num.u;
-              size_ += uint_size(num.u);
-              return;
-            case json::Number::Kind::Neg:
-              items_[push(Kind::Neg)].i = num.i;
-              size_ += neg_size(num.i);
-              return;
-            case json::Number::Kind::Float:
-              items_[push(Kind::Float)].d = num.f;
-              size_ += 9;
-              return;
-          }
-        }
-        r_.fail_next("expected value");
-    }
-  }
-
-  void object() {
-    std::size_t at = push(Kind::Object);
-    std::size_t mark = members_.size();
-    bool in_order = true;
-    std::string_view last;
-    r_.object([&](std::string_view key) {
-      r_.colon();
-      if (members_.size() != mark && !less(last, key)) in_order = false;
-      last = key;
-      std::size_t k = push(Kind::Str);
-      items_[k].n = key.size();
-      items_[k].s = key.data();
-      size_ += string_size(key.size());
-      members_.push_back(k);
-      value();
-    });
-    std::size_t n = members_.size() - mark;
-    if (!in_order) {
-      auto first = members_.begin() + static_cast<std::ptrdiff_t>(mark);
-      auto before = [&](std::size_t a, std::size_t b) { return less(key_of(a), key_of(b)); };
-      if (n <= 16) {
-        for (auto it = first + 1; it < members_.end(); ++it) {
-          std::size_t m = *it;
-          auto j = it;
-          for (; j != first && before(m, *(j - 1)); --j) *j = *(j - 1);
-          *j = m;
-        }
-      } else {
-        std::stable_sort(first, members_.end(), before);
-      }
-      // Within a run of equal keys the input order survived; keep the last one.
-      items_[at].order = order_.size();
-      n = 0;
-      for (auto it = first; it != members_.end(); ++it) {
-        if (it + 1 != members_.end() && key_of(*it) == key_of(*(it + 1))) continue;
-        order_.push_back(*it);
-        ++n;
-      }
-    }
-    members_.resize(mark);
-    items_[at].n = n;
-    items_[at].end = count_;
-    size_ += head_size(n);
-  }
-
-  // The index after the value at item `i`.
-  std::size_t after(std::size_t i) const {
-    Kind k = items_[i].kind;
-    return k == Kind::Array || k == Kind::Object ? items_[i].end : i + 1;
-  }
-
-  // Writes items [i, end), which hold whole values. Containers whose contents come in document
-  // order are a head followed by those contents, so only out-of-order objects leave the loop.
-  void write(Emitter& e, std::size_t i, std::size_t end) {
-    while (i < end) {
-      const Item& it = items_[i];
-      switch (it.kind) {
-        case Kind::Null: e.byte(0xC0); break;
-        case Kind::False: e.byte(0xC2); break;
-        case Kind::True: e.byte(0xC3); break;
-        case Kind::Uint: e.uint(it.u); break;
-        case Kind::Neg: e.neg(it.i); break;
-        case Kind::Float: e.real(it.d); break;
-        case Kind::Str: e.string(it.s, it.n); break;
-        case Kind::Array: e.head(it.n, 0x90, 0xDC, 0xDD); break;
-        case Kind::Object:
-          e.head(it.n, 0x80, 0xDE, 0xDF);
-          if (it.order != kInOrder) {
-            for (std::uint64_t k = 0; k < it.n; ++k) {
-              std::size_t key = order_[it.order + k];
-              write(e, key, after(key + 1));
-            }
-            i = it.end;
-            continue;
-          }
-          break;
-      }
-      ++i;
-    }
-  }
-
-  json::Reader& r_;
-  std::unique_ptr<Item[]> items_;  // the first count_ are in use
-  std::size_t capacity_;
-  std::size_t count_ = 0;
-  // The bytes of the MessagePack output; members dropped for a repeated key still count.
-  std::size_t size_ = 0;
-  std::vector<std::size_t> members_;  // key items of the objects being read
-  std::vector<std::size_t> order_;    // key items of out-of-order objects, sorted
-};
-
-}  // namespace
-
-void json_to_msgpack(json::Reader& r, std::size_t text_size, std::string& out) {
-  Transcoder t(r, text_size);
-  t.read();
-  r.finish();
-  t.write(out);
-}
-
-// ---- reading ----------------------------------------------------------------------------------
-
-namespace {
+using Byte = unsigned char;
 
 [[noreturn]] void fail(std::string message) { throw json::ReadError{std::move(message), json::kNoPos}; }
 
-class MsgpackReader {
+// The string at a key offset that the check walk accepted (fixstr or str 8/16/32).
+std::string_view string_at(const Byte* p) {
+  unsigned m = *p++;
+  std::size_t n;
+  if (m < 0xC0) {
+    n = m & 0x1F;
+  } else {
+    int width = 1 << (m - 0xD9);
+    n = 0;
+    for (int k = 0; k < width; ++k) n = (n << 8) | *p++;
+  }
+  return {reinterpret_cast<const char*>(p), n};
+}
+
+// A map whose members are written in another order than read.
+struct Reorder {
+  std::uint32_t at;     // offset of the map's marker
+  std::uint32_t end;    // offset just after its last member
+  std::uint32_t first;  // where its key offsets start in `Plan::keys`
+  std::uint32_t count;  // members written: one per distinct key
+};
+
+// What the check walk leaves for the writing walk.
+struct Plan {
+  int max_depth = 0;              // deepest nesting of arrays and maps
+  std::vector<Reorder> reorders;  // ascending `at`
+  std::vector<std::uint32_t> keys;
+};
+
+// The first walk: every reading error, in the order a reader that builds the value meets them.
+class Checker {
  public:
-  MsgpackReader(std::string_view bytes, Arena& arena)
-      : cur_(reinterpret_cast<const unsigned char*>(bytes.data())), end_(cur_ + bytes.size()),
-        arena_(arena) {}
+  explicit Checker(std::string_view bytes)
+      : begin_(reinterpret_cast<const Byte*>(bytes.data())), cur_(begin_), end_(begin_ + bytes.size()) {}
 
-  int max_depth() const { return max_depth_; }
+  Plan run() {
+    value();
+    // Maps close inner first; the writing walk meets them outer first.
+    std::sort(plan_.reorders.begin(), plan_.reorders.end(),
+              [](const Reorder& a, const Reorder& b) { return a.at < b.at; });
+    return std::move(plan_);
+  }
 
-  Value value() {
+ private:
+  std::uint32_t offset(const Byte* p) const { return static_cast<std::uint32_t>(p - begin_); }
+
+  void value() {
+    const Byte* start = cur_;
     unsigned m = marker();
-    if (m < 0x80) return {json::Uint{m}};
-    if (m >= 0xE0) return {json::Neg{static_cast<std::int8_t>(m)}};
-    if (m < 0x90) return map(m & 0x0F);
+    if (m < 0x80 || m >= 0xE0) return;
+    if (m < 0x90) return map(start, m & 0x0F);
     if (m < 0xA0) return array(m & 0x0F);
-    if (m < 0xC0) return {string(m & 0x1F)};
+    if (m < 0xC0) {
+      string(m & 0x1F);
+      return;
+    }
     switch (m) {
-      case 0xC0: return {json::Null{}};
-      case 0xC2: return {false};
-      case 0xC3: return {true};
-      case 0xCA: return {real(f32())};
-      case 0xCB: return {real(f64())};
-      case 0xCC: return {json::Uint{fixed(1)}};
-      case 0xCD: return {json::Uint{fixed(2)}};
-      case 0xCE: return {json::Uint{fixed(4)}};
-      case 0xCF: return {json::Uint{fixed(8)}};
-      case 0xD0: return integer(static_cast<std::int8_t>(fixed(1)));
-      case 0xD1: return integer(static_cast<std::int16_t>(fixed(2)));
-      case 0xD2: return integer(static_cast<std::int32_t>(fixed(4)));
-      case 0xD3: return integer(static_cast<std::int64_t>(fixed(8)));
-      case 0xD9: return {string(fixed(1))};
-      case 0xDA: return {string(fixed(2))};
-      case 0xDB: return {string(fixed(4))};
+      case 0xC0:
+      case 0xC2:
+      case 0xC3: return;
+      case 0xCC:
+      case 0xD0: fixed(1); return;
+      case 0xCD:
+      case 0xD1: fixed(2); return;
+      case 0xCA:
+      case 0xCE:
+      case 0xD2: fixed(4); return;
+      case 0xCB:
+      case 0xCF:
+      case 0xD3: fixed(8); return;
+      case 0xD9: string(fixed(1)); return;
+      case 0xDA: string(fixed(2)); return;
+      case 0xDB: string(fixed(4)); return;
       case 0xDC: return array(fixed(2));
       case 0xDD: return array(fixed(4));
-      case 0xDE: return map(fixed(2));
-      case 0xDF: return map(fixed(4));
+      case 0xDE: return map(start, fixed(2));
+      case 0xDF: return map(start, fixed(4));
       default: break;
     }
     fail("invalid type: " + unsupported(m) + ", expected any valid JSON value");
   }
-
- private:
-  std::uint64_t remaining() const { return static_cast<std::uint64_t>(end_ - cur_); }
 
   unsigned marker() {
     if (cur_ == end_) fail("IO error while reading marker: failed to fill whole buffer");
@@ -385,9 +128,7 @@ class MsgpackReader {
 
   // `n` announced bytes of a string, bin or ext.
   std::string_view data(std::uint64_t n) {
-    if (static_cast<std::uint64_t>(end_ - cur_) < n) {
-      fail("IO error while reading data: unexpected end of file");
-    }
+    if (static_cast<std::uint64_t>(end_ - cur_) < n) fail("IO error while reading data: unexpected end of file");
     std::string_view s(reinterpret_cast<const char*>(cur_), n);
     cur_ += n;
     return s;
@@ -399,63 +140,59 @@ class MsgpackReader {
     return s;
   }
 
-  double f32() {
-    auto bits = static_cast<std::uint32_t>(fixed(4));
-    float f;
-    std::memcpy(&f, &bits, 4);
-    return f;
-  }
-
-  double f64() {
-    std::uint64_t bits = fixed(8);
-    double d;
-    std::memcpy(&d, &bits, 8);
-    return d;
-  }
-
-  static Value real(double d) {
-    if (!std::isfinite(d)) return {json::Null{}};
-    return {d};
-  }
-
-  static Value integer(std::int64_t i) {
-    if (i >= 0) return {json::Uint{static_cast<std::uint64_t>(i)}};
-    return {json::Neg{i}};
-  }
-
   void open() {
     if (++depth_ > kMsgpackMaxDepth) fail("depth limit exceeded");
-    if (depth_ > max_depth_) max_depth_ = depth_;
+    if (depth_ > plan_.max_depth) plan_.max_depth = depth_;
   }
 
-  // A count is trusted for an allocation only when the remaining input could hold that many
-  // values (each takes at least one byte, a member two). A larger count cannot be met: reading
-  // runs out of input before it, so its values are read and dropped until the error comes.
-  Value array(std::uint64_t n) {
+  // A count is never trusted: a larger one than the input can meet runs out of input first.
+  void array(std::uint64_t n) {
     open();
-    Value* slots = n <= remaining() ? arena_.allocate_array<Value>(n) : nullptr;
-    for (std::uint64_t k = 0; k < n; ++k) {
-      Value v = value();
-      if (slots != nullptr) new (slots + k) Value(v);
-    }
+    for (std::uint64_t k = 0; k < n; ++k) value();
     --depth_;
-    if (n == 0) return {json::Array{}};
-    return {json::Array(slots, n)};
   }
 
-  Value map(std::uint64_t n) {
+  void map(const Byte* start, std::uint64_t n) {
     open();
-    json::Member* slots = n <= remaining() / 2 ? arena_.allocate_array<json::Member>(n) : nullptr;
+    std::size_t mark = keys_.size();
+    bool in_order = true;
+    std::string_view last;
     for (std::uint64_t k = 0; k < n; ++k) {
+      const Byte* key_at = cur_;
       std::string_view key = map_key(k == 0);
-      Value v = value();
-      if (slots != nullptr) new (slots + k) json::Member{key, v};
+      if (k != 0 && in_order && !less(last, key)) in_order = false;
+      last = key;
+      if (n > 1) keys_.push_back(offset(key_at));
+      value();
     }
     --depth_;
-    if (n == 0) return {json::Object{}};
-    json::Object members(slots, n);
-    json::sort_members(members);
-    return {members};
+    if (!in_order) reorder(start, mark);
+    keys_.resize(mark);
+  }
+
+  // Sorts the keys read since `mark` and keeps the last of each repeated one.
+  void reorder(const Byte* start, std::size_t mark) {
+    auto key = [&](std::uint32_t at) { return string_at(begin_ + at); };
+    auto first = keys_.begin() + static_cast<std::ptrdiff_t>(mark);
+    auto before = [&](std::uint32_t a, std::uint32_t b) { return less(key(a), key(b)); };
+    if (keys_.end() - first <= 16) {
+      // Small maps (the usual case) sort in place without the merge buffer of stable_sort.
+      for (auto it = first + 1; it < keys_.end(); ++it) {
+        std::uint32_t m = *it;
+        auto j = it;
+        for (; j != first && before(m, *(j - 1)); --j) *j = *(j - 1);
+        *j = m;
+      }
+    } else {
+      std::stable_sort(first, keys_.end(), before);
+    }
+    Reorder r{offset(start), offset(cur_), static_cast<std::uint32_t>(plan_.keys.size()), 0};
+    for (auto it = first; it != keys_.end(); ++it) {
+      if (it + 1 != keys_.end() && same(key(*it), key(*(it + 1)))) continue;
+      plan_.keys.push_back(*it);
+      ++r.count;
+    }
+    plan_.reorders.push_back(r);
   }
 
   std::string_view map_key(bool first) {
@@ -469,14 +206,22 @@ class MsgpackReader {
   // read beyond their length.
   std::string found_key(unsigned m) {
     if (m == 0xCA || m == 0xCB) {
-      double d = m == 0xCA ? f32() : f64();
+      double d;
+      if (m == 0xCA) {
+        auto bits = static_cast<std::uint32_t>(fixed(4));
+        float f;
+        std::memcpy(&f, &bits, 4);
+        d = f;
+      } else {
+        std::uint64_t bits = fixed(8);
+        std::memcpy(&d, &bits, 8);
+      }
       if (std::isnan(d)) return "floating point `NaN`";
       if (std::isinf(d)) return d < 0 ? "floating point `-inf`" : "floating point `inf`";
       return json::describe(json::Number{json::Number::Kind::Float, 0, 0, d});
     }
     if (m < 0x80 || m >= 0xE0 || (m >= 0xC0 && m <= 0xC3) || (m >= 0xCC && m <= 0xD3)) {
-      --cur_;
-      return json::describe(value());
+      return json::describe(scalar(m));
     }
     if (m < 0x90 || m == 0xDE || m == 0xDF) {
       if (m >= 0xDE) fixed(m == 0xDE ? 2 : 4);
@@ -487,6 +232,32 @@ class MsgpackReader {
       return "sequence";
     }
     return unsupported(m);
+  }
+
+  // The integer, nil or boolean of marker `m` (already consumed).
+  json::Value scalar(unsigned m) {
+    if (m < 0x80) return {json::Uint{m}};
+    if (m >= 0xE0) return {json::Neg{static_cast<std::int8_t>(m)}};
+    switch (m) {
+      case 0xC0: return {json::Null{}};
+      case 0xC2: return {false};
+      case 0xC3: return {true};
+      case 0xCC: return {json::Uint{fixed(1)}};
+      case 0xCD: return {json::Uint{fixed(2)}};
+      case 0xCE: return {json::Uint{fixed(4)}};
+      case 0xCF: return {json::Uint{fixed(8)}};
+      case 0xD0: return integer(static_cast<std::int8_t>(fixed(1)));
+      case 0xD1: return integer(static_cast<std::int16_t>(fixed(2)));
+      case 0xD2: return integer(static_cast<std::int32_t>(fixed(4)));
+      case 0xD3: return integer(static_cast<std::int64_t>(fixed(8)));
+      default: break;
+    }
+    fail("wrong msgpack marker Reserved");  // 0xC1
+  }
+
+  static json::Value integer(std::int64_t i) {
+    if (i >= 0) return {json::Uint{static_cast<std::uint64_t>(i)}};
+    return {json::Neg{i}};
   }
 
   // Reads the contents of a bin or ext value and returns what was found; the reserved marker
@@ -512,19 +283,200 @@ class MsgpackReader {
     return "newtype struct";
   }
 
-  const unsigned char* cur_;
-  const unsigned char* end_;
-  Arena& arena_;
+  const Byte* begin_;
+  const Byte* cur_;
+  const Byte* end_;
   int depth_ = 0;
-  int max_depth_ = 0;
+  std::vector<std::uint32_t> keys_;  // key offsets of the members of the open maps
+  Plan plan_;
+};
+
+// The second walk, over a value the first one accepted: no check is repeated. A container at
+// the 128th level, which a JSON reader would refuse, is written as the one byte 0xFF (never part
+// of the UTF-8 text otherwise) and its contents are left out, so that the first such byte marks
+// where reading the canonical text would stop.
+class Writer {
+ public:
+  Writer(std::string_view bytes, const Plan& plan, std::string& out)
+      : begin_(reinterpret_cast<const Byte*>(bytes.data())), cur_(begin_), plan_(plan), out_(out) {}
+
+  void value() {
+    const Byte* start = cur_;
+    unsigned m = *cur_++;
+    if (m < 0x80) return json::write_u64(out_, m);
+    if (m >= 0xE0) return json::write_i64(out_, static_cast<std::int8_t>(m));
+    if (m < 0x90) return map(start, m & 0x0F);
+    if (m < 0xA0) return array(m & 0x0F);
+    if (m < 0xC0) return string(m & 0x1F);
+    switch (m) {
+      case 0xC0: out_ += "null"; return;
+      case 0xC2: out_ += "false"; return;
+      case 0xC3: out_ += "true"; return;
+      case 0xCA: {
+        auto bits = static_cast<std::uint32_t>(fixed(4));
+        float f;
+        std::memcpy(&f, &bits, 4);
+        return json::write_f64(out_, f);  // non-finite values are written as null
+      }
+      case 0xCB: {
+        std::uint64_t bits = fixed(8);
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return json::write_f64(out_, d);
+      }
+      case 0xCC: return json::write_u64(out_, fixed(1));
+      case 0xCD: return json::write_u64(out_, fixed(2));
+      case 0xCE: return json::write_u64(out_, fixed(4));
+      case 0xCF: return json::write_u64(out_, fixed(8));
+      case 0xD0: return integer(static_cast<std::int8_t>(fixed(1)));
+      case 0xD1: return integer(static_cast<std::int16_t>(fixed(2)));
+      case 0xD2: return integer(static_cast<std::int32_t>(fixed(4)));
+      case 0xD3: return integer(static_cast<std::int64_t>(fixed(8)));
+      case 0xD9: return string(fixed(1));
+      case 0xDA: return string(fixed(2));
+      case 0xDB: return string(fixed(4));
+      case 0xDC: return array(fixed(2));
+      case 0xDD: return array(fixed(4));
+      case 0xDE: return map(start, fixed(2));
+      case 0xDF: return map(start, fixed(4));
+      default: break;
+    }
+  }
+
+  bool too_deep() const { return too_deep_; }
+
+ private:
+  std::uint64_t fixed(int n) {
+    std::uint64_t v = 0;
+    for (int k = 0; k < n; ++k) v = (v << 8) | cur_[k];
+    cur_ += n;
+    return v;
+  }
+
+  void integer(std::int64_t i) {
+    if (i >= 0) return json::write_u64(out_, static_cast<std::uint64_t>(i));
+    json::write_i64(out_, i);
+  }
+
+  void string(std::uint64_t n) {
+    json::write_string(out_, {reinterpret_cast<const char*>(cur_), static_cast<std::size_t>(n)});
+    cur_ += n;
+  }
+
+  void key() {
+    std::string_view s = string_at(cur_);
+    json::write_string(out_, s);
+    cur_ = reinterpret_cast<const Byte*>(s.data() + s.size());
+  }
+
+  // True when the container being opened is one level too deep: written as the marker byte.
+  bool deep() {
+    if (++depth_ <= json::kMaxDepth) return false;
+    out_.push_back('\xFF');
+    too_deep_ = true;
+    return true;
+  }
+
+  void array(std::uint64_t n) {
+    if (deep()) {
+      for (std::uint64_t k = 0; k < n; ++k) skip();
+    } else {
+      out_.push_back('[');
+      for (std::uint64_t k = 0; k < n; ++k) {
+        if (k != 0) out_.push_back(',');
+        value();
+      }
+      out_.push_back(']');
+    }
+    --depth_;
+  }
+
+  void map(const Byte* start, std::uint64_t n) {
+    if (deep()) {
+      for (std::uint64_t k = 0; k < 2 * n; ++k) skip();
+      --depth_;
+      return;
+    }
+    out_.push_back('{');
+    const Reorder* r = n > 1 ? reorder_at(static_cast<std::uint32_t>(start - begin_)) : nullptr;
+    if (r == nullptr) {
+      for (std::uint64_t k = 0; k < n; ++k) {
+        if (k != 0) out_.push_back(',');
+        key();
+        out_.push_back(':');
+        value();
+      }
+    } else {
+      for (std::uint32_t k = 0; k < r->count; ++k) {
+        if (k != 0) out_.push_back(',');
+        cur_ = begin_ + plan_.keys[r->first + k];
+        key();
+        out_.push_back(':');
+        value();
+      }
+      cur_ = begin_ + r->end;
+    }
+    out_.push_back('}');
+    --depth_;
+  }
+
+  const Reorder* reorder_at(std::uint32_t at) const {
+    const auto& all = plan_.reorders;
+    auto it = std::lower_bound(all.begin(), all.end(), at, [](const Reorder& r, std::uint32_t a) { return r.at < a; });
+    return it != all.end() && it->at == at ? &*it : nullptr;
+  }
+
+  // Moves past one value without writing it.
+  void skip() {
+    unsigned m = *cur_++;
+    if (m < 0x80 || m >= 0xE0) return;
+    std::uint64_t n = 0;
+    if (m < 0x90) {
+      n = 2 * (m & 0x0F);
+    } else if (m < 0xA0) {
+      n = m & 0x0F;
+    } else if (m < 0xC0) {
+      cur_ += m & 0x1F;
+      return;
+    } else {
+      switch (m) {
+        case 0xCC: case 0xD0: cur_ += 1; return;
+        case 0xCD: case 0xD1: cur_ += 2; return;
+        case 0xCA: case 0xCE: case 0xD2: cur_ += 4; return;
+        case 0xCB: case 0xCF: case 0xD3: cur_ += 8; return;
+        case 0xD9: cur_ += fixed(1); return;
+        case 0xDA: cur_ += fixed(2); return;
+        case 0xDB: cur_ += fixed(4); return;
+        case 0xDC: n = fixed(2); break;
+        case 0xDD: n = fixed(4); break;
+        case 0xDE: n = 2 * fixed(2); break;
+        case 0xDF: n = 2 * fixed(4); break;
+        default: return;  // nil, false, true
+      }
+    }
+    for (std::uint64_t k = 0; k < n; ++k) skip();
+  }
+
+  const Byte* begin_;
+  const Byte* cur_;
+  const Plan& plan_;
+  std::string& out_;
+  int depth_ = 0;
+  bool too_deep_ = false;
 };
 
 }  // namespace
 
-MsgpackValue read_msgpack(std::string_view bytes, Arena& arena) {
-  MsgpackReader r(bytes, arena);
-  Value v = r.value();
-  return {v, r.max_depth()};
+void msgpack_to_json(std::string_view bytes, std::string& out) {
+  if (bytes.size() > UINT32_MAX) throw std::length_error("payload longer than a frame allows");
+  Plan plan = Checker(bytes).run();
+  std::size_t base = out.size();
+  Writer w(bytes, plan, out);
+  w.value();
+  if (w.too_deep()) {
+    std::size_t at = out.find('\xFF', base);
+    throw json::ReadError{"recursion limit exceeded", at - base + 1};
+  }
 }
 
 }  // namespace velmor::wire

@@ -1,0 +1,583 @@
+// The two walks of a JSON text and the two forms it is written in.
+#include "wire/json_walk.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "json/writer.hpp"
+#include "text.hpp"
+
+namespace velmor::wire {
+
+namespace {
+
+bool is_space(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
+
+// The first `"` or `\` from `p` on, in a text that holds one before `end`; eight bytes at a time.
+const char* quote_or_escape(const char* p, const char* end) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  while (end - p >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    std::uint64_t quote = w ^ (ones * '"');
+    std::uint64_t slash = w ^ (ones * '\\');
+    // Only the lowest flag is exact, which is the one used.
+    std::uint64_t hit = (((quote - ones) & ~quote) | ((slash - ones) & ~slash)) & highs;
+    if (hit != 0) return p + (__builtin_ctzll(hit) >> 3);
+    p += 8;
+  }
+#endif
+  while (*p != '"' && *p != '\\') ++p;
+  return p;
+}
+
+// The key whose opening quote is at `at` in a text the first walk accepted: a view of the text
+// when it has no escapes, else decoded into `arena`.
+std::string_view key_at(std::string_view text, std::size_t at, Arena& arena) {
+  const char* p = text.data() + at + 1;
+  const char* q = quote_or_escape(p, text.data() + text.size());
+  if (*q == '"') return {p, static_cast<std::size_t>(q - p)};
+  json::Reader r(text.substr(at), arena);
+  return r.string_literal();
+}
+
+// Where a string that was read lives: in the text, or (with escapes) in the arena.
+bool in_text(std::string_view text, std::string_view s) {
+  return s.data() >= text.data() && s.data() <= text.data() + text.size();
+}
+
+std::size_t head_size(std::uint64_t n) { return n < 16 ? 1 : n < 65536 ? 3 : 5; }
+std::size_t uint_size(std::uint64_t u) {
+  return u < 128 ? 1 : u < 256 ? 2 : u < 65536 ? 3 : u <= UINT32_MAX ? 5 : 9;
+}
+std::size_t neg_size(std::int64_t i) {
+  return i >= -32 ? 1 : i >= -128 ? 2 : i >= -32768 ? 3 : i >= INT32_MIN ? 5 : 9;
+}
+std::size_t string_size(std::uint64_t n) { return n + (n < 32 ? 1 : n < 256 ? 2 : n < 65536 ? 3 : 5); }
+
+// ---- the first walk ---------------------------------------------------------------------------
+
+class Planner {
+ public:
+  Planner(json::Reader& r, std::string_view text, bool msgpack)
+      : r_(r), text_(text), msgpack_(msgpack) {}
+
+  JsonPlan run() {
+    value();
+    r_.finish();
+    plan_.msgpack_size = size_;
+    return std::move(plan_);
+  }
+
+ private:
+  std::uint32_t here() const { return static_cast<std::uint32_t>(r_.here()); }
+
+  // The value at the cursor, with the reader's checks and errors (as json::read_value).
+  void value() {
+    int c = r_.peek();
+    switch (c) {
+      case -1:
+        r_.fail_next("EOF while parsing a value");
+      case 'n':
+        r_.null();
+        size_ += 1;
+        return;
+      case 't':
+      case 'f':
+        r_.boolean();
+        size_ += 1;
+        return;
+      case '"': {
+        Arena::Mark mark = r_.arena().mark();
+        std::string_view s = r_.string_literal();
+        size_ += string_size(s.size());
+        if (!in_text(text_, s)) r_.arena().rewind(mark);
+        return;
+      }
+      case '[': {
+        std::uint32_t at = here();
+        std::uint64_t n = 0;
+        r_.array([&](json::Reader::Seq& seq) {
+          while (r_.next_element(seq)) {
+            value();
+            ++n;
+          }
+        });
+        counted(at, n);
+        return;
+      }
+      case '{':
+        object();
+        return;
+      default:
+        if (c == '-' || (c >= '0' && c <= '9')) {
+          json::Number num = r_.number();
+          switch (num.kind) {
+            case json::Number::Kind::Uint: size_ += uint_size(num.u); return;
+            case json::Number::Kind::Neg: size_ += neg_size(num.i); return;
+            case json::Number::Kind::Float: size_ += 9; return;
+          }
+        }
+        r_.fail_next("expected value");
+    }
+  }
+
+  void counted(std::uint32_t at, std::uint64_t n) {
+    size_ += head_size(n);
+    if (msgpack_ && n >= 16) {
+      add(plan_.counts, JsonCount{at, static_cast<std::uint32_t>(n)});
+      note(at);
+    }
+  }
+
+  // Containers close inner first, and the second walk looks them up in the order they open: an
+  // entry goes before those of the containers inside it, which are the last ones so far.
+  template <class E>
+  static void add(std::vector<E>& entries, const E& e) {
+    std::size_t i = entries.size();
+    while (i != 0 && entries[i - 1].at > e.at) --i;
+    entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(i), e);
+  }
+
+  void note(std::uint32_t at) {
+    if (plan_.marked.empty()) plan_.marked.resize(text_.size() / 64 + 1);
+    plan_.marked[at >> 6] |= std::uint64_t(1) << (at & 63);
+  }
+
+  // The opening quote of the key that follows `after` (the end of the previous member, or the
+  // `{`), past whitespace and a comma.
+  std::uint32_t key_after(std::size_t after) const {
+    const char* p = text_.data() + after;
+    while (is_space(*p)) ++p;
+    if (*p == ',') {
+      ++p;
+      while (is_space(*p)) ++p;
+    }
+    return static_cast<std::uint32_t>(p - text_.data());
+  }
+
+  void object() {
+    std::uint32_t at = here();
+    std::size_t mark = keys_.size();
+    std::size_t after = at + 1;
+    bool in_order = true;
+    std::string_view last;
+    std::string last_copy;  // the previous key, when it was decoded into the arena
+    Arena::Mark arena_mark = r_.arena().mark();
+    std::uint64_t n = 0;
+    r_.object([&](std::string_view key) {
+      r_.colon();
+      if (n != 0 && in_order && !less(last, key)) in_order = false;
+      if (in_text(text_, key)) {
+        last = key;
+      } else {
+        last_copy.assign(key);
+        last = last_copy;
+        r_.arena().rewind(arena_mark);
+      }
+      keys_.push_back(key_after(after));
+      size_ += string_size(key.size());
+      ++n;
+      value();
+      after = r_.here();
+    });
+    if (in_order) {
+      counted(at, n);
+    } else {
+      size_ += head_size(n);
+      reorder(at, mark);
+    }
+    keys_.resize(mark);
+  }
+
+  // Sorts the keys read since `mark` and keeps the last of each repeated one.
+  void reorder(std::uint32_t at, std::size_t mark) {
+    Arena& arena = r_.arena();
+    auto before = [&](std::uint32_t a, std::uint32_t b) {
+      Arena::Mark m = arena.mark();
+      bool result = less(key_at(text_, a, arena), key_at(text_, b, arena));
+      arena.rewind(m);
+      return result;
+    };
+    auto first = keys_.begin() + static_cast<std::ptrdiff_t>(mark);
+    if (keys_.end() - first <= 16) {
+      // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
+      for (auto it = first + 1; it < keys_.end(); ++it) {
+        std::uint32_t m = *it;
+        auto j = it;
+        for (; j != first && before(m, *(j - 1)); --j) *j = *(j - 1);
+        *j = m;
+      }
+    } else {
+      std::stable_sort(first, keys_.end(), before);
+    }
+    JsonReorder r{at, here(), static_cast<std::uint32_t>(plan_.keys.size()), 0};
+    for (auto it = first; it != keys_.end(); ++it) {
+      if (it + 1 != keys_.end()) {
+        Arena::Mark m = arena.mark();
+        bool repeated = same(key_at(text_, *it, arena), key_at(text_, *(it + 1), arena));
+        arena.rewind(m);
+        if (repeated) continue;
+      }
+      plan_.keys.push_back(*it);
+      ++r.count;
+    }
+    add(plan_.reorders, r);
+    note(at);
+  }
+
+  json::Reader& r_;
+  std::string_view text_;
+  bool msgpack_;
+  std::uint64_t size_ = 0;  // MessagePack bytes; members dropped for a repeated key still count
+  std::vector<std::uint32_t> keys_;  // key offsets of the members of the open objects
+  JsonPlan plan_;
+};
+
+// ---- the second walk --------------------------------------------------------------------------
+
+// Walks a text that the first walk accepted: no check is repeated, and scalars are converted by
+// a reader set on them.
+template <class Emit>
+class Walker {
+ public:
+  Walker(std::string_view text, const JsonPlan& plan, Arena& arena, Emit& emit)
+      : text_(text), cur_(text.data()), plan_(plan), arena_(arena), emit_(emit) {}
+
+  void value() {
+    space();
+    switch (*cur_) {
+      case 'n':
+        cur_ += 4;
+        return emit_.null();
+      case 't':
+        cur_ += 4;
+        return emit_.boolean(true);
+      case 'f':
+        cur_ += 5;
+        return emit_.boolean(false);
+      case '"':
+        return string([&](std::string_view s) { emit_.string(s); });
+      case '[':
+        return array();
+      case '{':
+        return object();
+      default:
+        return emit_.number(number());
+    }
+  }
+
+ private:
+  std::string_view rest() const {
+    return text_.substr(static_cast<std::size_t>(cur_ - text_.data()));
+  }
+  std::uint32_t offset() const { return static_cast<std::uint32_t>(cur_ - text_.data()); }
+  void space() {
+    while (is_space(*cur_)) ++cur_;
+  }
+
+  // Hands the string at the cursor to `use`: a view of the text, or decoded when it has escapes.
+  template <class F>
+  void string(F&& use) {
+    const char* p = cur_ + 1;
+    const char* q = quote_or_escape(p, text_.data() + text_.size());
+    if (*q == '"') {
+      cur_ = q + 1;
+      return use(std::string_view(p, static_cast<std::size_t>(q - p)));
+    }
+    Arena::Mark mark = arena_.mark();
+    json::Reader r(rest(), arena_);
+    std::string_view s = r.string_literal();
+    cur_ += r.here();
+    use(s);
+    arena_.rewind(mark);
+  }
+
+  // Integers that fit their kind are read here; other numbers by the reader, which converts
+  // floats and reports integers out of range as floats.
+  json::Number number() {
+    const char* p = cur_;
+    bool negative = *p == '-';
+    if (negative) ++p;
+    const char* digits = p;
+    std::uint64_t v = 0;
+    while (*p >= '0' && *p <= '9' && p - digits < 19) v = v * 10 + static_cast<unsigned>(*p++ - '0');
+    bool whole = !(*p >= '0' && *p <= '9') && *p != '.' && *p != 'e' && *p != 'E';
+    if (whole && !negative) {
+      cur_ = p;
+      json::Number n;
+      n.u = v;
+      return n;
+    }
+    if (whole && v != 0 && v <= (std::uint64_t(1) << 63)) {  // -0 is a float
+      cur_ = p;
+      json::Number n;
+      n.kind = json::Number::Kind::Neg;
+      n.i = static_cast<std::int64_t>(0 - v);
+      return n;
+    }
+    json::Reader r(rest(), arena_);
+    json::Number n = r.number();
+    cur_ += r.here();
+    return n;
+  }
+
+  // The count of the container at the cursor, when the plan holds it.
+  std::uint64_t known(std::uint32_t at) const {
+    if (!plan_.has_entry(at)) return Emit::kUnknown;
+    auto it = std::lower_bound(plan_.counts.begin(), plan_.counts.end(), at,
+                               [](const JsonCount& c, std::uint32_t a) { return c.at < a; });
+    return it != plan_.counts.end() && it->at == at ? it->count : Emit::kUnknown;
+  }
+
+  void array() {
+    std::uint64_t count = known(offset());
+    ++cur_;
+    emit_.open(false, count);
+    std::uint64_t n = 0;
+    space();
+    while (*cur_ != ']') {
+      if (n != 0) {
+        ++cur_;  // ','
+        emit_.separator();
+      }
+      value();
+      ++n;
+      space();
+    }
+    ++cur_;
+    emit_.close(false, n);
+  }
+
+  void object() {
+    std::uint32_t at = offset();
+    if (plan_.has_entry(at)) {
+      const auto& reorders = plan_.reorders;
+      auto it = std::lower_bound(reorders.begin(), reorders.end(), at,
+                                 [](const JsonReorder& r, std::uint32_t a) { return r.at < a; });
+      if (it != reorders.end() && it->at == at) return reordered(*it);
+    }
+    std::uint64_t count = known(at);
+    ++cur_;
+    emit_.open(true, count);
+    std::uint64_t n = 0;
+    space();
+    while (*cur_ != '}') {
+      if (n != 0) {
+        ++cur_;  // ','
+        emit_.separator();
+        space();
+      }
+      member();
+      ++n;
+      space();
+    }
+    ++cur_;
+    emit_.close(true, n);
+  }
+
+  // The key at the cursor, its colon and its value.
+  void member() {
+    string([&](std::string_view s) { emit_.key(s); });
+    space();
+    ++cur_;  // ':'
+    value();
+  }
+
+  void reordered(const JsonReorder& r) {
+    emit_.open(true, r.count);
+    for (std::uint32_t k = 0; k < r.count; ++k) {
+      if (k != 0) emit_.separator();
+      cur_ = text_.data() + plan_.keys[r.first + k];
+      member();
+    }
+    cur_ = text_.data() + r.end;
+    emit_.close(true, r.count);
+  }
+
+  std::string_view text_;
+  const char* cur_;
+  const JsonPlan& plan_;
+  Arena& arena_;
+  Emit& emit_;
+};
+
+// ---- canonical JSON ---------------------------------------------------------------------------
+
+class JsonOut {
+ public:
+  static constexpr std::uint64_t kUnknown = static_cast<std::uint64_t>(-1);
+  explicit JsonOut(std::string& out) : out_(out) {}
+
+  void null() { out_ += "null"; }
+  void boolean(bool b) { out_ += b ? "true" : "false"; }
+  void number(const json::Number& n) {
+    switch (n.kind) {
+      case json::Number::Kind::Uint: return json::write_u64(out_, n.u);
+      case json::Number::Kind::Neg: return json::write_i64(out_, n.i);
+      case json::Number::Kind::Float: return json::write_f64(out_, n.f);
+    }
+  }
+  void string(std::string_view s) { json::write_string(out_, s); }
+  void open(bool object, std::uint64_t) { out_.push_back(object ? '{' : '['); }
+  void close(bool object, std::uint64_t) { out_.push_back(object ? '}' : ']'); }
+  void separator() { out_.push_back(','); }
+  void key(std::string_view s) {
+    json::write_string(out_, s);
+    out_.push_back(':');
+  }
+
+ private:
+  std::string& out_;
+};
+
+// ---- MessagePack ------------------------------------------------------------------------------
+
+// Most strings are short: copying them with two overlapping loads beats a call to memcpy. No
+// byte outside [s, s + n) is read or written.
+void copy(char* out, const char* s, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + n - 8, 8);
+    std::memcpy(out, &a, 8);
+    std::memcpy(out + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(out, &a, 4);
+    std::memcpy(out + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (std::size_t k = 0; k < n; ++k) out[k] = s[k];
+  } else {
+    std::memcpy(out, s, n);
+  }
+}
+
+
+// Writes MessagePack through a raw cursor into a buffer that the caller has sized.
+class Emitter {
+ public:
+  explicit Emitter(char* out) : cur_(out) {}
+  char* end() const { return cur_; }
+
+  void byte(unsigned b) { *cur_++ = static_cast<char>(b); }
+  // A marker and the low `n` bytes of `v`, big-endian.
+  void be(unsigned marker, std::uint64_t v, int n) {
+    cur_[0] = static_cast<char>(marker);
+    for (int k = 1; k <= n; ++k) cur_[k] = static_cast<char>(v >> (8 * (n - k)));
+    cur_ += 1 + n;
+  }
+  void uint(std::uint64_t u) {
+    if (u < 128) return byte(static_cast<unsigned>(u));
+    if (u < 256) return be(0xCC, u, 1);
+    if (u < 65536) return be(0xCD, u, 2);
+    if (u <= UINT32_MAX) return be(0xCE, u, 4);
+    be(0xCF, u, 8);
+  }
+  void neg(std::int64_t i) {
+    auto bits = static_cast<std::uint64_t>(i);
+    if (i >= -32) return byte(static_cast<unsigned>(bits & 0xFF));  // 0xE0..0xFF
+    if (i >= -128) return be(0xD0, bits, 1);
+    if (i >= -32768) return be(0xD1, bits, 2);
+    if (i >= INT32_MIN) return be(0xD2, bits, 4);
+    be(0xD3, bits, 8);
+  }
+  void real(double d) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    be(0xCB, bits, 8);
+  }
+  // Lengths fit 32 bits whenever the whole payload fits a frame, which the caller checks.
+  void head(std::uint64_t n, unsigned fix, unsigned m16, unsigned m32) {
+    if (n < 16) return byte(fix + static_cast<unsigned>(n));
+    if (n < 65536) return be(m16, n, 2);
+    be(m32, n, 4);
+  }
+  void string(const char* s, std::size_t n) {
+    if (n < 32) {
+      byte(0xA0 + static_cast<unsigned>(n));
+    } else if (n < 256) {
+      be(0xD9, n, 1);
+    } else if (n < 65536) {
+      be(0xDA, n, 2);
+    } else {
+      be(0xDB, n, 4);
+    }
+    copy(cur_, s, n);
+    cur_ += n;
+  }
+
+ private:
+  char* cur_;
+};
+
+// MessagePack through a raw cursor into a buffer sized from the plan. A container whose count
+// the plan does not hold has fewer than 16 elements: its one-byte head is written when it closes.
+class MsgpackOut {
+ public:
+  static constexpr std::uint64_t kUnknown = static_cast<std::uint64_t>(-1);
+  explicit MsgpackOut(char* out) : e_(out) {}
+  char* end() const { return e_.end(); }
+
+  void null() { e_.byte(0xC0); }
+  void boolean(bool b) { e_.byte(b ? 0xC3 : 0xC2); }
+  void number(const json::Number& n) {
+    switch (n.kind) {
+      case json::Number::Kind::Uint: return e_.uint(n.u);
+      case json::Number::Kind::Neg: return e_.neg(n.i);
+      case json::Number::Kind::Float: return e_.real(n.f);
+    }
+  }
+  void string(std::string_view s) { e_.string(s.data(), s.size()); }
+  void open(bool object, std::uint64_t known) {
+    if (known == kUnknown) {
+      heads_.push_back(e_.end());
+      e_.byte(0);
+    } else {
+      heads_.push_back(nullptr);
+      if (object) {
+        e_.head(known, 0x80, 0xDE, 0xDF);
+      } else {
+        e_.head(known, 0x90, 0xDC, 0xDD);
+      }
+    }
+  }
+  void close(bool object, std::uint64_t count) {
+    char* head = heads_.back();
+    heads_.pop_back();
+    if (head != nullptr) *head = static_cast<char>((object ? 0x80 : 0x90) + count);
+  }
+  void separator() {}
+  void key(std::string_view s) { string(s); }
+
+ private:
+  Emitter e_;
+  std::vector<char*> heads_;  // of the open containers; nullptr where the head is written
+};
+
+}  // namespace
+
+JsonPlan plan_json(json::Reader& r, std::string_view text, bool msgpack) {
+  if (text.size() > UINT32_MAX) throw std::length_error("text longer than a frame allows");
+  return Planner(r, text, msgpack).run();
+}
+
+void write_json(std::string_view text, const JsonPlan& plan, Arena& arena, std::string& out) {
+  JsonOut emit(out);
+  Walker<JsonOut>(text, plan, arena, emit).value();
+}
+
+void write_msgpack(std::string_view text, const JsonPlan& plan, Arena& arena, std::string& out) {
+  std::size_t used = out.size();
+  out.resize(used + plan.msgpack_size);
+  MsgpackOut emit(out.data() + used);
+  Walker<MsgpackOut>(text, plan, arena, emit).value();
+  out.resize(static_cast<std::size_t>(emit.end() - out.data()));
+}
+
+}  // namespace velmor::wire
