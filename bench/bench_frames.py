@@ -22,13 +22,11 @@ from __future__ import annotations
 
 import os
 import struct
-import subprocess
 import sys
-import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 import treegen  # noqa: E402
+from measure import best, peak_extra  # noqa: E402
 
 import msgpack  # noqa: E402
 import orjson  # noqa: E402
@@ -38,47 +36,10 @@ JSON = "application/json"
 MSGPACK = "application/msgpack"
 
 
-def best(fn, budget: float = 3.0, inner: int = 1) -> float:
-    """The best time of one call, over repeated runs of `inner` calls for about `budget` seconds."""
-    times = []
-    start = time.perf_counter()
-    while time.perf_counter() - start < budget or len(times) < 5:
-        t = time.perf_counter()
-        for _ in range(inner):
-            fn()
-        times.append((time.perf_counter() - t) / inner)
-    return min(times)
-
-
 def payload_of(frame: bytes) -> bytes:
     (h,) = struct.unpack(">I", frame[:4])
     (p,) = struct.unpack(">I", frame[4 + h:8 + h])
     return frame[8 + h:8 + h + p]
-
-
-PEAK = """
-import ctypes, sys, velmor
-frame = open(sys.argv[1], "rb").read()
-def status(field):
-    for line in open("/proc/self/status"):
-        if line.startswith(field):
-            return int(line.split()[1]) * 1024
-ctypes.CDLL("libc.so.6").malloc_trim(0)
-with open("/proc/self/clear_refs", "w") as f:
-    f.write("5")  # restart the peak resident set size from here
-before = status("VmRSS:")
-velmor.decode_frame(frame)
-print(status("VmHWM:") - before)
-"""
-
-
-def peak_extra(frame: bytes) -> int:
-    with tempfile.TemporaryDirectory() as d:
-        path = os.path.join(d, "frame.bin")
-        with open(path, "wb") as f:
-            f.write(frame)
-        out = subprocess.run([sys.executable, "-c", PEAK, path], check=True, capture_output=True, text=True)
-        return int(out.stdout)
 
 
 def inputs() -> list[tuple[str, str, str]]:
@@ -100,24 +61,24 @@ def main() -> None:
         assert orjson.loads(velmor.decode_frame(mp_frame))["payload"] == orjson.loads(text)
         assert msgpack.unpackb(mp_payload) == orjson.loads(text)
 
-        t = best(lambda: velmor.encode_frame(text, "dashboard", kind, 7, MSGPACK), inner=inner)
-        b = best(lambda: msgpack.packb(orjson.loads(text)), inner=inner)
+        t = best(lambda: velmor.encode_frame(text, "dashboard", kind, 7, MSGPACK), inner=inner, budget=3.0)
+        b = best(lambda: msgpack.packb(orjson.loads(text)), inner=inner, budget=3.0)
         rows.append((name, size, "encode_frame, msgpack", t, "msgpack.packb(orjson.loads(text))", b, "0.3x"))
 
-        t = best(lambda: velmor.decode_frame(mp_frame), inner=inner)
-        b = best(lambda: orjson.dumps(msgpack.unpackb(mp_payload)), inner=inner)
+        t = best(lambda: velmor.decode_frame(mp_frame), inner=inner, budget=3.0)
+        b = best(lambda: orjson.dumps(msgpack.unpackb(mp_payload)), inner=inner, budget=3.0)
         rows.append((name, size, "decode_frame, msgpack", t, "orjson.dumps(msgpack.unpackb(payload))", b, "0.5x"))
 
-        t = best(lambda: velmor.encode_frame(text, "dashboard", kind, 7, JSON), inner=inner * 20)
-        b = best(lambda: bytes(memoryview(js_payload)), inner=inner * 20)
+        t = best(lambda: velmor.encode_frame(text, "dashboard", kind, 7, JSON), inner=inner * 20, budget=3.0)
+        b = best(lambda: bytes(memoryview(js_payload)), inner=inner * 20, budget=3.0)
         rows.append((name, size, "encode_frame, json", t, "bytes(memoryview(payload)): one copy", b, "~1x"))
 
-        t = best(lambda: velmor.decode_frame(js_frame), inner=inner)
-        b = best(lambda: orjson.dumps(orjson.loads(js_payload)), inner=inner)
+        t = best(lambda: velmor.decode_frame(js_frame), inner=inner, budget=3.0)
+        b = best(lambda: orjson.dumps(orjson.loads(js_payload)), inner=inner, budget=3.0)
         rows.append((name, size, "decode_frame, json", t, "orjson.dumps(orjson.loads(payload))", b, "-"))
 
         for codec, frame in (("msgpack", mp_frame), ("json", js_frame)):
-            extra = peak_extra(frame)
+            extra = peak_extra("velmor.decode_frame(args[0])", frame)
             print(f"{name}: decode_frame, {codec}: frame {len(frame) / 1e6:.3f} MB, peak extra "
                   f"{extra / 1e6:.1f} MB ({extra / len(frame):.1f}x the frame)", flush=True)
 

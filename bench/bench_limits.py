@@ -23,53 +23,17 @@ from __future__ import annotations
 import argparse
 import os
 import struct
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 import treegen  # noqa: E402
+from measure import fresh_call  # noqa: E402
 
 import velmor  # noqa: E402
 
 JSON = "application/json"
 MSGPACK = "application/msgpack"
-
-RUN = r"""
-import ctypes, sys, time, velmor
-name, paths = sys.argv[1], sys.argv[2:]
-def load(p):
-    data = open(p, "rb").read()
-    return data if p.endswith(".bin") else data.decode("utf-8")
-args = [load(p) for p in paths]
-if name in ("diff", "apply"):
-    for a in args:
-        a.encode("utf-8")  # CPython caches the UTF-8 form of a non-ASCII str: not the call's cost
-fn = {
-    "diff": lambda: velmor.diff(args[0], args[1]),
-    "apply": lambda: velmor.apply(args[0], args[1]),
-    "encode_json": lambda: velmor.encode_frame(args[0], "m", "snapshot", 1, "application/json"),
-    "encode_msgpack": lambda: velmor.encode_frame(args[0], "m", "snapshot", 1, "application/msgpack"),
-    "decode": lambda: velmor.decode_frame(args[0]),
-}[name]
-def status(field):
-    for line in open("/proc/self/status"):
-        if line.startswith(field):
-            return int(line.split()[1]) * 1024
-ctypes.CDLL("libc.so.6").malloc_trim(0)
-with open("/proc/self/clear_refs", "w") as f:
-    f.write("5")
-before = status("VmRSS:")
-t = time.perf_counter()
-try:
-    out = fn()
-    result = "ok %d" % len(out)
-except ValueError as e:
-    result = "ValueError: %s" % str(e)[:60]
-elapsed = time.perf_counter() - t
-print(status("VmHWM:") - before, elapsed, result)
-"""
-
 
 def frame(payload: bytes, codec: str) -> bytes:
     header = ('{"codec":"%s","model_type":"m","target":0,"rev":1,"kind":"Snapshot"}' % codec).encode()
@@ -111,6 +75,14 @@ def build(folder: str, size: int) -> None:
     put("empty-patch.json", '{"ops":[]}')
 
 
+CALLS = {
+    "diff": "velmor.diff(args[0], args[1])",
+    "apply": "velmor.apply(args[0], args[1])",
+    "encode_json": 'velmor.encode_frame(args[0], "m", "snapshot", 1, "application/json")',
+    "encode_msgpack": 'velmor.encode_frame(args[0], "m", "snapshot", 1, "application/msgpack")',
+    "decode": "velmor.decode_frame(args[0])",
+}
+
 CASES = [
     # name, function, files
     ("diff, tree", "diff", ["old.json", "new.json"]),
@@ -149,9 +121,7 @@ def main() -> None:
             continue
         paths = [os.path.join(folder, f) for f in files]
         nbytes = sum(os.path.getsize(p) for p in paths)
-        out = subprocess.run([sys.executable, "-c", RUN, name, *paths], check=True, capture_output=True,
-                             text=True).stdout.split(maxsplit=2)
-        extra, elapsed, result = int(out[0]), float(out[1]), out[2].strip()
+        extra, elapsed, result = fresh_call(CALLS[name], paths, warm_utf8=name in ("diff", "apply"))
         subject, _, what = label.rpartition(", ")
         print(f"| {what} | {subject} | {nbytes} | {elapsed:.2f} s | {extra / 1e6:.0f} MB | "
               f"{extra / nbytes:.2f} | {result} |", flush=True)
