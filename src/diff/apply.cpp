@@ -191,9 +191,9 @@ class Reach {
   template <class T>
   std::size_t stored(std::size_t base, const T& payload) {
     if (base + (kMaxNesting - 4) <= kMaxNesting) return 0;
-    scratch_.clear();
-    write(scratch_, payload);
-    return base + nesting(scratch_);
+    json::Out out;
+    write(out, payload);
+    return base + nesting(out.view());
   }
   std::size_t of(std::size_t d, const op::SetProp& x) { return stored(3 * d + 2, x.value); }
   std::size_t of(std::size_t d, const op::SetEvent& x) { return stored(3 * d + 2, x.action); }
@@ -204,8 +204,6 @@ class Reach {
   std::size_t of(std::size_t, const T&) {
     return 0;
   }
-
-  std::string scratch_;
 };
 
 }  // namespace
@@ -236,11 +234,12 @@ Result<std::string> apply_json(std::string_view root_text, std::string_view patc
     if (deepest > kMaxNesting && levels(root, kMaxLevels + 1) > kMaxLevels) {
       return Error{"recursion limit exceeded"};
     }
-    std::string out;
-    out.reserve(root_text.size() + root_text.size() / 8 + patch_text.size());
+    json::Out out(root_text.size() + root_text.size() / 8 + patch_text.size());
     write(out, root);
-    if (deepest > kMaxNesting && nesting(out) > kMaxNesting) return Error{"recursion limit exceeded"};
-    return out;
+    if (deepest > kMaxNesting && nesting(out.view()) > kMaxNesting) {
+      return Error{"recursion limit exceeded"};
+    }
+    return out.take();
   });
 }
 

@@ -381,19 +381,19 @@ Action interpret_action(Arena& arena, const Value& v) {
 
 // ---- writing --------------------------------------------------------------------------------
 
-void member(std::string& out, std::string_view name) {
+void member(json::Out& out, std::string_view name) {
   out.push_back(',');
   out.push_back('"');
   out += name;
   out += "\":";
 }
 
-void text_member(std::string& out, std::string_view name, Text value) {
+void text_member(json::Out& out, std::string_view name, Text value) {
   member(out, name);
   json::write_string(out, value);
 }
 
-void open_tagged(std::string& out, std::string_view tag_member, std::string_view tag) {
+void open_tagged(json::Out& out, std::string_view tag_member, std::string_view tag) {
   out += "{\"";
   out += tag_member;
   out += "\":\"";
@@ -401,7 +401,7 @@ void open_tagged(std::string& out, std::string_view tag_member, std::string_view
   out.push_back('"');
 }
 
-void write_optional(std::string& out, const Expr* e) {
+void write_optional(json::Out& out, const Expr* e) {
   if (e == nullptr) {
     out += "null";
   } else {
@@ -502,7 +502,7 @@ Action read_raw_action(Reader& r, Arena& raw) {
 
 }  // namespace
 
-void write(std::string& out, const Ref& ref) {
+void write(json::Out& out, const Ref& ref) {
   if (const auto* id = std::get_if<Ref::Id>(&ref.v)) {
     open_tagged(out, "ref", "id");
     text_member(out, "id", id->id);
@@ -512,7 +512,7 @@ void write(std::string& out, const Ref& ref) {
   out.push_back('}');
 }
 
-void write(std::string& out, const Expr& e) {
+void write(json::Out& out, const Expr& e) {
   open_tagged(out, "expr", kExprTags[e.v.index()]);
   switch (e.v.index()) {
     case 0:
@@ -565,7 +565,7 @@ void write(std::string& out, const Expr& e) {
   out.push_back('}');
 }
 
-void write(std::string& out, const Action& a) {
+void write(json::Out& out, const Action& a) {
   open_tagged(out, "kind", kActionTags[a.v.index()]);
   switch (a.v.index()) {
     case 0: {

@@ -70,10 +70,10 @@ bool decode_payload(Codec codec, std::string_view bytes, Arena& arena, json::Val
   }
   if (m.depth > json::kMaxDepth) {
     // Too deep to read back as JSON text: reading that text reports where it stops.
-    std::string text;
+    json::Out text;
     json::write(text, m.value);
     json::Value again;
-    if (!read_text(text, arena, again, error, read_whole)) return false;
+    if (!read_text(text.view(), arena, again, error, read_whole)) return false;
   }
   out = m.value;
   return true;
@@ -81,8 +81,7 @@ bool decode_payload(Codec codec, std::string_view bytes, Arena& arena, json::Val
 
 std::string render_decoded(const trasken::Header& header, const json::Value& payload,
                            std::size_t size_hint) {
-  std::string out;
-  out.reserve(size_hint + size_hint / 4 + header.model_type.size() + 64);
+  json::Out out(size_hint + size_hint / 4 + header.model_type.size() + 64);
   out += header.kind == trasken::FrameKind::Patch ? "{\"kind\":\"patch\",\"model_type\":"
                                                   : "{\"kind\":\"snapshot\",\"model_type\":";
   json::write_string(out, header.model_type);
@@ -91,7 +90,7 @@ std::string render_decoded(const trasken::Header& header, const json::Value& pay
   out += ",\"rev\":";
   json::write_u64(out, header.rev);
   out.push_back('}');
-  return out;
+  return out.take();
 }
 
 }  // namespace velmor::wire
