@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "arena.hpp"
+#include "json/scan.hpp"
 
 namespace velmor::json {
 
@@ -155,7 +156,16 @@ class Reader {
 
   // ---- scalars ------------------------------------------------------------------------------
   // The string at the cursor ('"' next); the view borrows the input when there are no escapes.
-  std::string_view string_literal();
+  // Strings with neither escapes nor control characters, in text input, are read in line.
+  std::string_view string_literal() {
+    const char* start = cur_ + 1;
+    const char* stop = find_string_stop(start, end_);
+    if (stop != end_ && *stop == '"' && !check_utf8_) {
+      cur_ = stop + 1;
+      return {start, static_cast<std::size_t>(stop - start)};
+    }
+    return escaped_string();
+  }
   std::string_view string(std::string_view wanted = "a string") {
     int c = peek();
     if (c == '"') return string_literal();
@@ -192,6 +202,24 @@ class Reader {
   std::size_t unit_variant(std::span<const std::string_view> names);
 
  private:
+  // The first byte at or after `p` that ends a plain run of a string: '"', '\\' or a control
+  // character; `end` when there is none.
+  static const char* find_string_stop(const char* p, const char* end) {
+    if constexpr (kWordScan) {
+      while (end - p >= 8) {
+        std::uint64_t hit = special_bytes(load8(p));
+        if (hit != 0) return p + first_flagged(hit);
+        p += 8;
+      }
+    }
+    for (; p != end; ++p) {
+      auto c = static_cast<unsigned char>(*p);
+      if (c == '"' || c == '\\' || c < 0x20) break;
+    }
+    return p;
+  }
+  // string_literal() for the strings it does not read in line.
+  std::string_view escaped_string();
   bool next_key(bool& first, std::string_view& key);
   void end_array();
   void skip_string();
