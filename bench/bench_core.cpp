@@ -78,6 +78,22 @@ int main(int argc, char** argv) {
   });
   report("read tree", t_read, n);
 
+  double t_skip = best_ms(runs, [&] {
+    velmor::Arena arena;
+    velmor::json::Reader r(old_text, arena);
+    r.skip_value();
+  });
+  report("skip tree (syntax only)", t_skip, n);
+
+  double t_value = best_ms(runs, [&] {
+    velmor::Arena arena(n / 2 * 5);
+    velmor::json::Value v;
+    velmor::Error error;
+    auto read = [](velmor::json::Reader& r) { return velmor::json::read_value(r); };
+    if (!velmor::read_text(old_text, arena, v, error, read)) std::abort();
+  });
+  report("read as a generic value", t_value, n);
+
   velmor::Arena arena(n / 2 * 5);
   velmor::Node root;
   velmor::Error error;

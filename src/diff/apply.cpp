@@ -191,9 +191,9 @@ class Reach {
   template <class T>
   std::size_t stored(std::size_t base, const T& payload) {
     if (base + (kMaxNesting - 4) <= kMaxNesting) return 0;
-    json::Out out;
-    write(out, payload);
-    return base + nesting(out.view());
+    scratch_.clear();
+    write(scratch_, payload);
+    return base + nesting(scratch_.view());
   }
   std::size_t of(std::size_t d, const op::SetProp& x) { return stored(3 * d + 2, x.value); }
   std::size_t of(std::size_t d, const op::SetEvent& x) { return stored(3 * d + 2, x.action); }
@@ -204,6 +204,8 @@ class Reach {
   std::size_t of(std::size_t, const T&) {
     return 0;
   }
+
+  json::Out scratch_;
 };
 
 }  // namespace

@@ -111,6 +111,10 @@ std::string unknown_variant(std::string_view name, std::span<const std::string_v
   return out;
 }
 
+void Reader::fail_here(const char* message) const { throw ReadError{message, here()}; }
+
+void Reader::fail_next(const char* message) const { throw ReadError{message, next()}; }
+
 void Reader::finish() {
   if (peek() >= 0) fail_next("trailing characters");
 }

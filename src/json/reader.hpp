@@ -79,6 +79,9 @@ class Reader {
 
   [[noreturn]] void fail_here(std::string message) const { throw ReadError{std::move(message), here()}; }
   [[noreturn]] void fail_next(std::string message) const { throw ReadError{std::move(message), next()}; }
+  // The same for fixed texts, kept out of line so that the readers that may fail stay small.
+  [[noreturn]] __attribute__((cold, noinline)) void fail_here(const char* message) const;
+  [[noreturn]] __attribute__((cold, noinline)) void fail_next(const char* message) const;
   // An error without a position of its own; the enclosing container places it.
   [[noreturn]] static void fail(std::string message) { throw ReadError{std::move(message), kNoPos}; }
   // "duplicate field `NAME`" at the cursor (just after the member name and its whitespace).

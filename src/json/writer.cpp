@@ -7,7 +7,6 @@
 #include <cstring>
 #include <new>
 
-#include "json/scan.hpp"
 
 namespace velmor::json {
 
@@ -29,8 +28,9 @@ constexpr auto kEscape = [] {
   return t;
 }();
 
-// Room is zero-filled ahead of the cursor this much at a time: the filling then stays in the
-// cache until the bytes are written over it.
+// Room is zero-filled ahead of the cursor at most this much at a time (and no more than has
+// been written so far, for small outputs): the filling then stays in the cache until the bytes
+// are written over it.
 constexpr std::size_t kChunk = 32 * 1024;
 
 // Writes the escape of `c` (a byte that needs one) at `d`; returns the end (at most 6 bytes).
@@ -171,7 +171,7 @@ Out::Out(std::size_t expected) {
 void Out::grow(std::size_t n) {
   std::size_t used = size();
   if (n > buf_.max_size() - used) throw std::bad_alloc();
-  std::size_t want = used + std::max(n, kChunk);
+  std::size_t want = used + std::max(n, std::clamp<std::size_t>(used, 256, kChunk));
   if (want > buf_.capacity()) buf_.reserve(std::max(want, buf_.capacity() * 2));
   buf_.resize(want);
   cur_ = buf_.data() + used;
@@ -186,7 +186,7 @@ std::string Out::take() {
   return s;
 }
 
-void write_string(Out& out, std::string_view s) {
+void write_long_string(Out& out, std::string_view s) {
   const char* p = s.data();
   const char* end = p + s.size();
   // Room for the quotes and every byte as it is, and a word of slack for the last store.
