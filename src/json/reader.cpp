@@ -170,43 +170,26 @@ void Reader::invalid_type(std::string_view wanted) {
   fail_here(std::move(m));
 }
 
-bool Reader::next_key(bool& first, std::string_view& key) {
-  int c = peek();
-  if (c == '}') return false;
-  if (c == ',' && !first) {
-    ++cur_;
-    c = peek();
-  } else if (c < 0) {
-    fail_next("EOF while parsing an object");
-  } else if (!first) {
-    fail_next("expected `,` or `}`");
-  }
-  first = false;
-  if (c == '"') {
-    key = string_literal();
-    peek();
-    return true;
-  }
+void Reader::bad_member(bool first, int c) const {
+  if (c < 0) fail_next("EOF while parsing an object");
+  if (!first && c != ',') fail_next("expected `,` or `}`");
+  fail_next("key must be a string");
+}
+
+void Reader::bad_key(int c) const {
   if (c == '}') fail_next("trailing comma");
   if (c < 0) fail_next("EOF while parsing a value");
   fail_next("key must be a string");
 }
 
-bool Reader::next_element(Seq& seq) {
-  int c = peek();
-  if (c == ']') return false;
-  if (c == ',' && !seq.first) {
-    ++cur_;
-    c = peek();
-  } else if (c < 0) {
-    fail_next("EOF while parsing a list");
-  } else if (!seq.first) {
-    fail_next("expected `,` or `]`");
-  }
-  seq.first = false;
+void Reader::bad_element(int c) const {
+  if (c < 0) fail_next("EOF while parsing a list");
+  fail_next("expected `,` or `]`");
+}
+
+void Reader::bad_after_comma(int c) const {
   if (c == ']') fail_next("trailing comma");
-  if (c < 0) fail_next("EOF while parsing a value");
-  return true;
+  fail_next("EOF while parsing a value");
 }
 
 void Reader::end_array() {

@@ -155,7 +155,20 @@ class Reader {
   }
   // True when another element follows (the cursor is then on it); false at the closing bracket,
   // which is left for array() to consume.
-  bool next_element(Seq& seq);
+  bool next_element(Seq& seq) {
+    int c = peek();
+    if (c == ']') return false;
+    if (!seq.first) {
+      if (c != ',') bad_element(c);
+      ++cur_;
+      c = peek();
+      if (c == ']' || c < 0) bad_after_comma(c);
+    } else if (c < 0) {
+      bad_element(c);
+    }
+    seq.first = false;
+    return true;
+  }
 
   // ---- scalars ------------------------------------------------------------------------------
   // The string at the cursor ('"' next); the view borrows the input when there are no escapes.
@@ -223,7 +236,28 @@ class Reader {
   }
   // string_literal() for the strings it does not read in line.
   std::string_view escaped_string();
-  bool next_key(bool& first, std::string_view& key);
+  // The next member's key, with the whitespace after it consumed; false at the closing brace.
+  bool next_key(bool& first, std::string_view& key) {
+    int c = peek();
+    if (c == '}') return false;
+    if (!first) {
+      if (c != ',') bad_member(false, c);
+      ++cur_;
+      c = peek();
+      if (c != '"') bad_key(c);
+    } else if (c != '"') {
+      bad_member(true, c);
+    }
+    first = false;
+    key = string_literal();
+    peek();
+    return true;
+  }
+  // The errors of next_key() and next_element(), given the byte they stopped at.
+  [[noreturn]] __attribute__((cold, noinline)) void bad_member(bool first, int c) const;
+  [[noreturn]] __attribute__((cold, noinline)) void bad_key(int c) const;
+  [[noreturn]] __attribute__((cold, noinline)) void bad_element(int c) const;
+  [[noreturn]] __attribute__((cold, noinline)) void bad_after_comma(int c) const;
   void end_array();
   void skip_string();
   // Scans a number literal; converts it unless `convert` is false.
