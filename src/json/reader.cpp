@@ -576,39 +576,17 @@ void Reader::skip_value() {
   }
 }
 
-Reader::VariantHead Reader::variant_head(std::span<const std::string_view> names) {
-  int c = peek();
-  bool payload;
-  if (c == '"') {
-    payload = false;
-  } else if (c == '{') {
-    payload = true;
-    enter();
-    c = peek();
-    if (c != '"') {
-      if (c < 0) fail_next("EOF while parsing a value");
-      invalid_type("variant identifier");
-    }
-  } else {
-    fail_next(c < 0 ? "EOF while parsing a value" : "expected value");
-  }
-  std::string_view name = string_literal();
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (same(names[i], name)) {
-      if (payload) colon();
-      return {i, payload};
-    }
-  }
+void Reader::bad_variant(bool payload, int c) {
+  if (c < 0) fail_next("EOF while parsing a value");
+  if (payload) invalid_type("variant identifier");
+  fail_next("expected value");
+}
+
+void Reader::unknown_name(std::string_view name, std::span<const std::string_view> names) const {
   fail_here(unknown_variant(name, names));
 }
 
-void Reader::end_variant() {
-  int c = peek();
-  if (c == '}') {
-    ++cur_;
-    leave();
-    return;
-  }
+void Reader::bad_variant_end(int c) const {
   fail_here(c < 0 ? "EOF while parsing an object" : "expected value");
 }
 

@@ -16,6 +16,7 @@
 
 #include "arena.hpp"
 #include "json/scan.hpp"
+#include "text.hpp"
 
 namespace velmor::json {
 
@@ -63,6 +64,17 @@ class Reader {
   Arena& temp() { return temp_; }
   Scratch& scratch() { return scratch_; }
   std::size_t here() const { return static_cast<std::size_t>(cur_ - begin_); }
+  // Where the cursor stands (and how deep), for a reader that tries one shape of a value and,
+  // when the value turns out otherwise, goes back and reads it again another way.
+  struct Place {
+    const char* cur;
+    int depth_left;
+  };
+  Place place() const { return {cur_, depth_left_}; }
+  void go_back(const Place& p) {
+    cur_ = p.cur;
+    depth_left_ = p.depth_left;
+  }
   std::size_t next() const { return cur_ == end_ ? here() : here() + 1; }
 
   // Skips whitespace; returns the next byte, or -1 at the end of the text.
@@ -212,8 +224,27 @@ class Reader {
     std::size_t index;
     bool payload;
   };
-  VariantHead variant_head(std::span<const std::string_view> names);
-  void end_variant();
+  VariantHead variant_head(std::span<const std::string_view> names) {
+    int c = peek();
+    bool payload = c == '{';
+    if (payload) {
+      enter();
+      c = peek();
+    }
+    if (c != '"') bad_variant(payload, c);
+    std::string_view name = string_literal();
+    std::size_t i = 0;
+    while (i < names.size() && !same(names[i], name)) ++i;
+    if (i == names.size()) unknown_name(name, names);
+    if (payload) colon();
+    return {i, payload};
+  }
+  void end_variant() {
+    int c = peek();
+    if (c != '}') bad_variant_end(c);
+    ++cur_;
+    leave();
+  }
   // A unit-only enum: "Name" or {"Name":null}.
   std::size_t unit_variant(std::span<const std::string_view> names);
 
@@ -258,6 +289,11 @@ class Reader {
   [[noreturn]] __attribute__((cold, noinline)) void bad_key(int c) const;
   [[noreturn]] __attribute__((cold, noinline)) void bad_element(int c) const;
   [[noreturn]] __attribute__((cold, noinline)) void bad_after_comma(int c) const;
+  // The errors of variant_head() and end_variant().
+  [[noreturn]] __attribute__((cold, noinline)) void bad_variant(bool payload, int c);
+  [[noreturn]] __attribute__((cold, noinline)) void unknown_name(std::string_view name,
+                                                                 std::span<const std::string_view> names) const;
+  [[noreturn]] __attribute__((cold, noinline)) void bad_variant_end(int c) const;
   void end_array();
   void skip_string();
   // Scans a number literal; converts it unless `convert` is false.
