@@ -193,7 +193,7 @@ class Reach {
     if (base + (kMaxNesting - 4) <= kMaxNesting) return 0;
     scratch_.clear();
     write(scratch_, payload);
-    return base + nesting(scratch_);
+    return base + nesting(scratch_.view());
   }
   std::size_t of(std::size_t d, const op::SetProp& x) { return stored(3 * d + 2, x.value); }
   std::size_t of(std::size_t d, const op::SetEvent& x) { return stored(3 * d + 2, x.action); }
@@ -205,7 +205,7 @@ class Reach {
     return 0;
   }
 
-  std::string scratch_;
+  json::Out scratch_;
 };
 
 }  // namespace
@@ -236,11 +236,12 @@ Result<std::string> apply_json(std::string_view root_text, std::string_view patc
     if (deepest > kMaxNesting && levels(root, kMaxLevels + 1) > kMaxLevels) {
       return Error{"recursion limit exceeded"};
     }
-    std::string out;
-    out.reserve(root_text.size() + root_text.size() / 8 + patch_text.size());
+    json::Out out(root_text.size() + root_text.size() / 8 + patch_text.size());
     write(out, root);
-    if (deepest > kMaxNesting && nesting(out) > kMaxNesting) return Error{"recursion limit exceeded"};
-    return out;
+    if (deepest > kMaxNesting && nesting(out.view()) > kMaxNesting) {
+      return Error{"recursion limit exceeded"};
+    }
+    return out.take();
   });
 }
 

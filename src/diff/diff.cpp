@@ -168,9 +168,9 @@ Result<std::string> diff_json(std::string_view old_text, std::string_view new_te
     std::vector<PathSeg> path;
     std::vector<Op> ops;
     diff_node(arena, path, old_root, new_root, ops);
-    std::string out;
+    json::Out out;
     write_patch(out, ops.data(), ops.size());
-    return out;
+    return out.take();
   });
 }
 

@@ -16,39 +16,8 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Bytes that end a plain run inside a string: '"', '\\' and control characters.
-constexpr auto kStringStop = [] {
-  struct Table {
-    bool v[256];
-  } t{};
-  for (int c = 0; c < 0x20; ++c) t.v[c] = true;
-  t.v['"'] = true;
-  t.v['\\'] = true;
-  return t;
-}();
-
-// The first byte at or after `p` that ends a plain run of a string: '"', '\\' or a control
-// character; `end` when there is none. Eight bytes at a time where the byte order allows.
-inline __attribute__((always_inline)) const char* find_string_stop(const char* p, const char* end) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  constexpr std::uint64_t ones = 0x0101010101010101ULL;
-  constexpr std::uint64_t highs = 0x8080808080808080ULL;
-  while (end - p >= 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    std::uint64_t quote = w ^ (ones * '"');
-    std::uint64_t slash = w ^ (ones * '\\');
-    // A byte is flagged when it is zero after the xor, or below 0x20; only the lowest flag is
-    // exact, which is the one used.
-    std::uint64_t hit = ((quote - ones) & ~quote) | ((slash - ones) & ~slash) | ((w - ones * 0x20) & ~w);
-    hit &= highs;
-    if (hit != 0) return p + (__builtin_ctzll(hit) >> 3);
-    p += 8;
-  }
-#endif
-  while (p != end && !kStringStop.v[static_cast<unsigned char>(*p)]) ++p;
-  return p;
-}
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 constexpr const char* kControl = "control character (\\u0000-\\u001F) found while parsing a string";
 
@@ -142,6 +111,10 @@ std::string unknown_variant(std::string_view name, std::span<const std::string_v
   return out;
 }
 
+void Reader::fail_here(const char* message) const { throw ReadError{message, here()}; }
+
+void Reader::fail_next(const char* message) const { throw ReadError{message, next()}; }
+
 void Reader::finish() {
   if (peek() >= 0) fail_next("trailing characters");
 }
@@ -197,43 +170,26 @@ void Reader::invalid_type(std::string_view wanted) {
   fail_here(std::move(m));
 }
 
-bool Reader::next_key(bool& first, std::string_view& key) {
-  int c = peek();
-  if (c == '}') return false;
-  if (c == ',' && !first) {
-    ++cur_;
-    c = peek();
-  } else if (c < 0) {
-    fail_next("EOF while parsing an object");
-  } else if (!first) {
-    fail_next("expected `,` or `}`");
-  }
-  first = false;
-  if (c == '"') {
-    key = string_literal();
-    peek();
-    return true;
-  }
+void Reader::bad_member(bool first, int c) const {
+  if (c < 0) fail_next("EOF while parsing an object");
+  if (!first && c != ',') fail_next("expected `,` or `}`");
+  fail_next("key must be a string");
+}
+
+void Reader::bad_key(int c) const {
   if (c == '}') fail_next("trailing comma");
   if (c < 0) fail_next("EOF while parsing a value");
   fail_next("key must be a string");
 }
 
-bool Reader::next_element(Seq& seq) {
-  int c = peek();
-  if (c == ']') return false;
-  if (c == ',' && !seq.first) {
-    ++cur_;
-    c = peek();
-  } else if (c < 0) {
-    fail_next("EOF while parsing a list");
-  } else if (!seq.first) {
-    fail_next("expected `,` or `]`");
-  }
-  seq.first = false;
+void Reader::bad_element(int c) const {
+  if (c < 0) fail_next("EOF while parsing a list");
+  fail_next("expected `,` or `]`");
+}
+
+void Reader::bad_after_comma(int c) const {
   if (c == ']') fail_next("trailing comma");
-  if (c < 0) fail_next("EOF while parsing a value");
-  return true;
+  fail_next("EOF while parsing a value");
 }
 
 void Reader::end_array() {
@@ -353,20 +309,42 @@ Number Reader::scan_number(bool convert) {
   } else {
     fail_here("invalid number");
   }
+  // For floats: the digits before and after the point as one integer (while it stays below
+  // 10^18), the number of digits after the point, and the exponent (its size capped).
+  std::uint64_t digits = mantissa;
+  bool all_digits = !overflow;
+  int places = 0;
+  int exponent = 0;
   if (cur_ != end_ && *cur_ == '.') {
     integer = false;
     ++cur_;
     if (cur_ == end_) fail_next("EOF while parsing a value");
     if (!is_digit(*cur_)) fail_next("invalid number");
-    while (cur_ != end_ && is_digit(*cur_)) ++cur_;
+    while (cur_ != end_ && is_digit(*cur_)) {
+      if (digits < 100000000000000000ULL && places < 1000) {
+        digits = digits * 10 + static_cast<std::uint64_t>(*cur_ - '0');
+        ++places;
+      } else {
+        all_digits = false;
+      }
+      ++cur_;
+    }
   }
   if (cur_ != end_ && (*cur_ == 'e' || *cur_ == 'E')) {
     integer = false;
     ++cur_;
-    if (cur_ != end_ && (*cur_ == '+' || *cur_ == '-')) ++cur_;
+    bool exp_negative = false;
+    if (cur_ != end_ && (*cur_ == '+' || *cur_ == '-')) exp_negative = *cur_++ == '-';
     if (cur_ == end_) fail_here("EOF while parsing a value");
-    if (!is_digit(*cur_++)) fail_here("invalid number");
-    while (cur_ != end_ && is_digit(*cur_)) ++cur_;
+    if (!is_digit(*cur_)) {
+      ++cur_;
+      fail_here("invalid number");
+    }
+    while (cur_ != end_ && is_digit(*cur_)) {
+      exponent = std::min(exponent * 10 + (*cur_ - '0'), 100000);
+      ++cur_;
+    }
+    if (exp_negative) exponent = -exponent;
   }
 
   Number n;
@@ -384,6 +362,15 @@ Number Reader::scan_number(bool convert) {
     }
   }
   n.kind = Number::Kind::Float;
+  // Up to 2^53 the digits are exact as a double, and so is 10^k up to 10^22: one multiplication
+  // or division then rounds correctly.
+  int scale = exponent - places;
+  if (all_digits && digits <= (std::uint64_t(1) << 53) && scale >= -22 && scale <= 22) {
+    double f = static_cast<double>(digits);
+    f = scale < 0 ? f / kPow10[-scale] : f * kPow10[scale];
+    n.f = negative ? -f : f;
+    return n;
+  }
   auto r = std::from_chars(start, cur_, n.f);
   if (r.ec == std::errc::result_out_of_range) {
     // Out of range either way: tell overflow (an error) from underflow (zero) by the decimal
@@ -474,7 +461,7 @@ void Reader::escape(std::string& out) {
   append_utf8(out, cp);
 }
 
-std::string_view Reader::string_literal() {
+std::string_view Reader::escaped_string() {
   ++cur_;  // '"'
   const char* run = cur_;
   bool escaped = false;
@@ -589,39 +576,17 @@ void Reader::skip_value() {
   }
 }
 
-Reader::VariantHead Reader::variant_head(std::span<const std::string_view> names) {
-  int c = peek();
-  bool payload;
-  if (c == '"') {
-    payload = false;
-  } else if (c == '{') {
-    payload = true;
-    enter();
-    c = peek();
-    if (c != '"') {
-      if (c < 0) fail_next("EOF while parsing a value");
-      invalid_type("variant identifier");
-    }
-  } else {
-    fail_next(c < 0 ? "EOF while parsing a value" : "expected value");
-  }
-  std::string_view name = string_literal();
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (same(names[i], name)) {
-      if (payload) colon();
-      return {i, payload};
-    }
-  }
+void Reader::bad_variant(bool payload, int c) {
+  if (c < 0) fail_next("EOF while parsing a value");
+  if (payload) invalid_type("variant identifier");
+  fail_next("expected value");
+}
+
+void Reader::unknown_name(std::string_view name, std::span<const std::string_view> names) const {
   fail_here(unknown_variant(name, names));
 }
 
-void Reader::end_variant() {
-  int c = peek();
-  if (c == '}') {
-    ++cur_;
-    leave();
-    return;
-  }
+void Reader::bad_variant_end(int c) const {
   fail_here(c < 0 ? "EOF while parsing an object" : "expected value");
 }
 

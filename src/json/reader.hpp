@@ -15,6 +15,8 @@
 #include <string_view>
 
 #include "arena.hpp"
+#include "json/scan.hpp"
+#include "text.hpp"
 
 namespace velmor::json {
 
@@ -62,6 +64,17 @@ class Reader {
   Arena& temp() { return temp_; }
   Scratch& scratch() { return scratch_; }
   std::size_t here() const { return static_cast<std::size_t>(cur_ - begin_); }
+  // Where the cursor stands (and how deep), for a reader that tries one shape of a value and,
+  // when the value turns out otherwise, goes back and reads it again another way.
+  struct Place {
+    const char* cur;
+    int depth_left;
+  };
+  Place place() const { return {cur_, depth_left_}; }
+  void go_back(const Place& p) {
+    cur_ = p.cur;
+    depth_left_ = p.depth_left;
+  }
   std::size_t next() const { return cur_ == end_ ? here() : here() + 1; }
 
   // Skips whitespace; returns the next byte, or -1 at the end of the text.
@@ -78,6 +91,9 @@ class Reader {
 
   [[noreturn]] void fail_here(std::string message) const { throw ReadError{std::move(message), here()}; }
   [[noreturn]] void fail_next(std::string message) const { throw ReadError{std::move(message), next()}; }
+  // The same for fixed texts, kept out of line so that the readers that may fail stay small.
+  [[noreturn]] __attribute__((cold, noinline)) void fail_here(const char* message) const;
+  [[noreturn]] __attribute__((cold, noinline)) void fail_next(const char* message) const;
   // An error without a position of its own; the enclosing container places it.
   [[noreturn]] static void fail(std::string message) { throw ReadError{std::move(message), kNoPos}; }
   // "duplicate field `NAME`" at the cursor (just after the member name and its whitespace).
@@ -151,11 +167,33 @@ class Reader {
   }
   // True when another element follows (the cursor is then on it); false at the closing bracket,
   // which is left for array() to consume.
-  bool next_element(Seq& seq);
+  bool next_element(Seq& seq) {
+    int c = peek();
+    if (c == ']') return false;
+    if (!seq.first) {
+      if (c != ',') bad_element(c);
+      ++cur_;
+      c = peek();
+      if (c == ']' || c < 0) bad_after_comma(c);
+    } else if (c < 0) {
+      bad_element(c);
+    }
+    seq.first = false;
+    return true;
+  }
 
   // ---- scalars ------------------------------------------------------------------------------
   // The string at the cursor ('"' next); the view borrows the input when there are no escapes.
-  std::string_view string_literal();
+  // Strings with neither escapes nor control characters, in text input, are read in line.
+  std::string_view string_literal() {
+    const char* start = cur_ + 1;
+    const char* stop = find_string_stop(start, end_);
+    if (stop != end_ && *stop == '"' && !check_utf8_) {
+      cur_ = stop + 1;
+      return {start, static_cast<std::size_t>(stop - start)};
+    }
+    return escaped_string();
+  }
   std::string_view string(std::string_view wanted = "a string") {
     int c = peek();
     if (c == '"') return string_literal();
@@ -186,13 +224,76 @@ class Reader {
     std::size_t index;
     bool payload;
   };
-  VariantHead variant_head(std::span<const std::string_view> names);
-  void end_variant();
+  VariantHead variant_head(std::span<const std::string_view> names) {
+    int c = peek();
+    bool payload = c == '{';
+    if (payload) {
+      enter();
+      c = peek();
+    }
+    if (c != '"') bad_variant(payload, c);
+    std::string_view name = string_literal();
+    std::size_t i = 0;
+    while (i < names.size() && !same(names[i], name)) ++i;
+    if (i == names.size()) unknown_name(name, names);
+    if (payload) colon();
+    return {i, payload};
+  }
+  void end_variant() {
+    int c = peek();
+    if (c != '}') bad_variant_end(c);
+    ++cur_;
+    leave();
+  }
   // A unit-only enum: "Name" or {"Name":null}.
   std::size_t unit_variant(std::span<const std::string_view> names);
 
  private:
-  bool next_key(bool& first, std::string_view& key);
+  // The first byte at or after `p` that ends a plain run of a string: '"', '\\' or a control
+  // character; `end` when there is none.
+  static const char* find_string_stop(const char* p, const char* end) {
+    if constexpr (kWordScan) {
+      while (end - p >= 8) {
+        std::uint64_t hit = special_bytes(load8(p));
+        if (hit != 0) return p + first_flagged(hit);
+        p += 8;
+      }
+    }
+    for (; p != end; ++p) {
+      auto c = static_cast<unsigned char>(*p);
+      if (c == '"' || c == '\\' || c < 0x20) break;
+    }
+    return p;
+  }
+  // string_literal() for the strings it does not read in line.
+  std::string_view escaped_string();
+  // The next member's key, with the whitespace after it consumed; false at the closing brace.
+  bool next_key(bool& first, std::string_view& key) {
+    int c = peek();
+    if (c == '}') return false;
+    if (!first) {
+      if (c != ',') bad_member(false, c);
+      ++cur_;
+      c = peek();
+      if (c != '"') bad_key(c);
+    } else if (c != '"') {
+      bad_member(true, c);
+    }
+    first = false;
+    key = string_literal();
+    peek();
+    return true;
+  }
+  // The errors of next_key() and next_element(), given the byte they stopped at.
+  [[noreturn]] __attribute__((cold, noinline)) void bad_member(bool first, int c) const;
+  [[noreturn]] __attribute__((cold, noinline)) void bad_key(int c) const;
+  [[noreturn]] __attribute__((cold, noinline)) void bad_element(int c) const;
+  [[noreturn]] __attribute__((cold, noinline)) void bad_after_comma(int c) const;
+  // The errors of variant_head() and end_variant().
+  [[noreturn]] __attribute__((cold, noinline)) void bad_variant(bool payload, int c);
+  [[noreturn]] __attribute__((cold, noinline)) void unknown_name(std::string_view name,
+                                                                 std::span<const std::string_view> names) const;
+  [[noreturn]] __attribute__((cold, noinline)) void bad_variant_end(int c) const;
   void end_array();
   void skip_string();
   // Scans a number literal; converts it unless `convert` is false.

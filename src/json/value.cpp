@@ -67,7 +67,7 @@ Value copy_canonical(Arena& arena, const Value& v) {
   return v;
 }
 
-void write(std::string& out, const Value& v) {
+void write(Out& out, const Value& v) {
   switch (v.v.index()) {
     case 0: out += "null"; return;
     case 1: out += std::get<bool>(v.v) ? "true" : "false"; return;

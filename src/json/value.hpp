@@ -8,6 +8,7 @@
 
 #include "arena.hpp"
 #include "json/reader.hpp"
+#include "json/writer.hpp"
 #include "text.hpp"
 
 namespace velmor::json {
@@ -51,7 +52,7 @@ Value copy_canonical(Arena& arena, const Value& v);
 template <class M>
 void sort_members(ArenaVec<M>& members);
 
-void write(std::string& out, const Value& v);
+void write(Out& out, const Value& v);
 // Same kind and equal: floats by IEEE equality, arrays element-wise, objects member-wise.
 // Both values must be canonical.
 bool equal(const Value& a, const Value& b);

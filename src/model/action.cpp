@@ -1,7 +1,10 @@
-// Actions, expressions and references: reading (read whole, then interpreted), writing, equality.
+// Actions, expressions and references: reading (in one pass when they have the usual shape,
+// otherwise read whole, then interpreted), writing, equality.
 #include "model/action.hpp"
 
+#include <optional>
 #include <span>
+#include <utility>
 
 #include "json/writer.hpp"
 
@@ -23,16 +26,53 @@ constexpr std::string_view kExprNames[] = {"Lit", "Event", "Not", "Prop", "Field
 constexpr std::string_view kRefTags[] = {"this", "id"};
 constexpr std::string_view kRefNames[] = {"This", "Id"};
 
+// The fields of one variant, in declared order; bit i of `required` set = field i must be there.
+struct Fields {
+  std::span<const std::string_view> names;
+  unsigned required;
+};
+
+constexpr std::string_view kSetPropFields[] = {"target", "prop", "value"};
+constexpr std::string_view kToggleFields[] = {"target", "prop"};
+constexpr std::string_view kSetFieldFields[] = {"field", "value"};
+constexpr std::string_view kToggleFieldFields[] = {"field"};
+constexpr std::string_view kSequenceFields[] = {"actions"};
+constexpr std::string_view kEmitFields[] = {"event", "detail"};
+constexpr std::string_view kSendPatchFields[] = {"model", "field", "value"};
+constexpr std::string_view kIfFields[] = {"cond", "then", "else"};
+constexpr std::string_view kCallFields[] = {"method", "url", "body", "result"};
+constexpr std::string_view kNamedJsFields[] = {"handler"};
+constexpr Fields kActionFields[] = {
+    {kSetPropFields, 7},  {kToggleFields, 3},    {kSetFieldFields, 3}, {kToggleFieldFields, 1},
+    {kSequenceFields, 1}, {kEmitFields, 1},      {kSendPatchFields, 7}, {kIfFields, 3},
+    {kCallFields, 3},     {kNamedJsFields, 1},
+};
+
+constexpr std::string_view kLitFields[] = {"value"};
+constexpr std::string_view kNotFields[] = {"of"};
+constexpr std::string_view kPropFields[] = {"target", "name"};
+constexpr std::string_view kFieldFields[] = {"name"};
+constexpr std::string_view kObjFields[] = {"fields"};
+constexpr std::string_view kConcatFields[] = {"parts"};
+constexpr Fields kExprFields[] = {
+    {kLitFields, 1},   {{}, 0}, {kNotFields, 1}, {kPropFields, 3},
+    {kFieldFields, 1}, {kObjFields, 1}, {kConcatFields, 1},
+};
+
+constexpr std::string_view kIdFields[] = {"id"};
+constexpr Fields kRefFields[] = {{{}, 0}, {kIdFields, 1}};
+
 // One of the three internally tagged types.
 struct Tagged {
   std::string_view name;        // "Action"
   std::string_view tag_member;  // "kind"
   std::span<const std::string_view> tags;
   std::span<const std::string_view> variants;
+  std::span<const Fields> fields;  // by variant
 };
-constexpr Tagged kAction{"Action", "kind", kActionTags, kActionNames};
-constexpr Tagged kExpr{"Expr", "expr", kExprTags, kExprNames};
-constexpr Tagged kRef{"Ref", "ref", kRefTags, kRefNames};
+constexpr Tagged kAction{"Action", "kind", kActionTags, kActionNames, kActionFields};
+constexpr Tagged kExpr{"Expr", "expr", kExprTags, kExprNames, kExprFields};
+constexpr Tagged kRef{"Ref", "ref", kRefTags, kRefNames, kRefFields};
 
 enum class TagProblem : std::uint8_t { None, Unknown, WrongKind, TooLarge };
 
@@ -78,10 +118,11 @@ struct Body {
 };
 
 // Hands each field value of a variant to `on_field(index, value)` in input order, then checks
-// that every required field (bit i of `required`) was there.
+// that every required field was there.
 template <class F>
-void read_fields(const Body& body, const Tagged& t, std::size_t variant,
-                 std::span<const std::string_view> fields, unsigned required, F&& on_field) {
+void read_fields(const Body& body, const Tagged& t, std::size_t variant, F&& on_field) {
+  std::span<const std::string_view> fields = t.fields[variant].names;
+  unsigned required = t.fields[variant].required;
   std::size_t k = fields.size();
   if (body.array) {
     for (std::size_t i = 0; i < k; ++i) {
@@ -168,12 +209,11 @@ const Expr* optional_expr(Arena& arena, const Value& v) {
 
 Ref build_ref(std::size_t variant, const Body& body) {
   if (variant == 0) {
-    read_fields(body, kRef, 0, {}, 0, [](std::size_t, const Value&) {});
+    read_fields(body, kRef, 0, [](std::size_t, const Value&) {});
     return {Ref::This{}};
   }
-  static constexpr std::string_view fields[] = {"id"};
   Ref::Id id{};
-  read_fields(body, kRef, 1, fields, 1, [&](std::size_t, const Value& f) { id.id = text(f); });
+  read_fields(body, kRef, 1, [&](std::size_t, const Value& f) { id.id = text(f); });
   return {id};
 }
 
@@ -186,26 +226,22 @@ Ref interpret_ref(const Value& v) {
 Expr build_expr(Arena& arena, std::size_t variant, const Body& body) {
   switch (variant) {
     case 0: {
-      static constexpr std::string_view fields[] = {"value"};
       expr::Lit lit{};
-      read_fields(body, kExpr, variant, fields, 1,
+      read_fields(body, kExpr, variant,
                   [&](std::size_t, const Value& f) { lit.value = json::copy_canonical(arena, f); });
       return {lit};
     }
     case 1:
-      read_fields(body, kExpr, variant, {}, 0, [](std::size_t, const Value&) {});
+      read_fields(body, kExpr, variant, [](std::size_t, const Value&) {});
       return {expr::Event{}};
     case 2: {
-      static constexpr std::string_view fields[] = {"of"};
       expr::Not e{};
-      read_fields(body, kExpr, variant, fields, 1,
-                  [&](std::size_t, const Value& f) { e.of = expr_ptr(arena, f); });
+      read_fields(body, kExpr, variant, [&](std::size_t, const Value& f) { e.of = expr_ptr(arena, f); });
       return {e};
     }
     case 3: {
-      static constexpr std::string_view fields[] = {"target", "name"};
       expr::Prop e{};
-      read_fields(body, kExpr, variant, fields, 3, [&](std::size_t i, const Value& f) {
+      read_fields(body, kExpr, variant, [&](std::size_t i, const Value& f) {
         if (i == 0) {
           e.target = interpret_ref(f);
         } else {
@@ -215,15 +251,13 @@ Expr build_expr(Arena& arena, std::size_t variant, const Body& body) {
       return {e};
     }
     case 4: {
-      static constexpr std::string_view fields[] = {"name"};
       expr::Field e{};
-      read_fields(body, kExpr, variant, fields, 1, [&](std::size_t, const Value& f) { e.name = text(f); });
+      read_fields(body, kExpr, variant, [&](std::size_t, const Value& f) { e.name = text(f); });
       return {e};
     }
     case 5: {
-      static constexpr std::string_view fields[] = {"fields"};
       expr::Obj e{};
-      read_fields(body, kExpr, variant, fields, 1, [&](std::size_t, const Value& f) {
+      read_fields(body, kExpr, variant, [&](std::size_t, const Value& f) {
         const auto* o = std::get_if<json::Object>(&f.v);
         if (o == nullptr) Reader::fail("invalid type: " + json::describe(f) + ", expected a map");
         Map<Expr> map;
@@ -239,9 +273,8 @@ Expr build_expr(Arena& arena, std::size_t variant, const Body& body) {
       return {e};
     }
     default: {
-      static constexpr std::string_view fields[] = {"parts"};
       expr::Concat e{};
-      read_fields(body, kExpr, variant, fields, 1, [&](std::size_t, const Value& f) {
+      read_fields(body, kExpr, variant, [&](std::size_t, const Value& f) {
         const auto* a = std::get_if<json::Array>(&f.v);
         if (a == nullptr) Reader::fail("invalid type: " + json::describe(f) + ", expected a sequence");
         if (!a->empty()) {
@@ -276,9 +309,8 @@ const Action* action_ptr(Arena& arena, const Value& v) {
 Action build_action(Arena& arena, std::size_t variant, const Body& body) {
   switch (variant) {
     case 0: {
-      static constexpr std::string_view fields[] = {"target", "prop", "value"};
       action::SetProp a{};
-      read_fields(body, kAction, variant, fields, 7, [&](std::size_t i, const Value& f) {
+      read_fields(body, kAction, variant, [&](std::size_t i, const Value& f) {
         if (i == 0) a.target = interpret_ref(f);
         if (i == 1) a.prop = text(f);
         if (i == 2) a.value = expr_ptr(arena, f);
@@ -286,33 +318,29 @@ Action build_action(Arena& arena, std::size_t variant, const Body& body) {
       return {a};
     }
     case 1: {
-      static constexpr std::string_view fields[] = {"target", "prop"};
       action::Toggle a{};
-      read_fields(body, kAction, variant, fields, 3, [&](std::size_t i, const Value& f) {
+      read_fields(body, kAction, variant, [&](std::size_t i, const Value& f) {
         if (i == 0) a.target = interpret_ref(f);
         if (i == 1) a.prop = text(f);
       });
       return {a};
     }
     case 2: {
-      static constexpr std::string_view fields[] = {"field", "value"};
       action::SetField a{};
-      read_fields(body, kAction, variant, fields, 3, [&](std::size_t i, const Value& f) {
+      read_fields(body, kAction, variant, [&](std::size_t i, const Value& f) {
         if (i == 0) a.field = text(f);
         if (i == 1) a.value = expr_ptr(arena, f);
       });
       return {a};
     }
     case 3: {
-      static constexpr std::string_view fields[] = {"field"};
       action::ToggleField a{};
-      read_fields(body, kAction, variant, fields, 1, [&](std::size_t, const Value& f) { a.field = text(f); });
+      read_fields(body, kAction, variant, [&](std::size_t, const Value& f) { a.field = text(f); });
       return {a};
     }
     case 4: {
-      static constexpr std::string_view fields[] = {"actions"};
       action::Sequence a{};
-      read_fields(body, kAction, variant, fields, 1, [&](std::size_t, const Value& f) {
+      read_fields(body, kAction, variant, [&](std::size_t, const Value& f) {
         const auto* list = std::get_if<json::Array>(&f.v);
         if (list == nullptr) Reader::fail("invalid type: " + json::describe(f) + ", expected a sequence");
         if (!list->empty()) {
@@ -323,18 +351,16 @@ Action build_action(Arena& arena, std::size_t variant, const Body& body) {
       return {a};
     }
     case 5: {
-      static constexpr std::string_view fields[] = {"event", "detail"};
       action::Emit a{};
-      read_fields(body, kAction, variant, fields, 1, [&](std::size_t i, const Value& f) {
+      read_fields(body, kAction, variant, [&](std::size_t i, const Value& f) {
         if (i == 0) a.event = text(f);
         if (i == 1) a.detail = optional_expr(arena, f);
       });
       return {a};
     }
     case 6: {
-      static constexpr std::string_view fields[] = {"model", "field", "value"};
       action::SendPatch a{};
-      read_fields(body, kAction, variant, fields, 7, [&](std::size_t i, const Value& f) {
+      read_fields(body, kAction, variant, [&](std::size_t i, const Value& f) {
         if (i == 0) a.model = text(f);
         if (i == 1) a.field = text(f);
         if (i == 2) a.value = expr_ptr(arena, f);
@@ -342,9 +368,8 @@ Action build_action(Arena& arena, std::size_t variant, const Body& body) {
       return {a};
     }
     case 7: {
-      static constexpr std::string_view fields[] = {"cond", "then", "else"};
       action::If a{};
-      read_fields(body, kAction, variant, fields, 3, [&](std::size_t i, const Value& f) {
+      read_fields(body, kAction, variant, [&](std::size_t i, const Value& f) {
         if (i == 0) a.cond = expr_ptr(arena, f);
         if (i == 1) a.then = action_ptr(arena, f);
         if (i == 2) {
@@ -354,9 +379,8 @@ Action build_action(Arena& arena, std::size_t variant, const Body& body) {
       return {a};
     }
     case 8: {
-      static constexpr std::string_view fields[] = {"method", "url", "body", "result"};
       action::CallEndpoint a{};
-      read_fields(body, kAction, variant, fields, 3, [&](std::size_t i, const Value& f) {
+      read_fields(body, kAction, variant, [&](std::size_t i, const Value& f) {
         if (i == 0) a.method = text(f);
         if (i == 1) a.url = interpret_url(arena, f);
         if (i == 2) a.body = optional_expr(arena, f);
@@ -365,9 +389,8 @@ Action build_action(Arena& arena, std::size_t variant, const Body& body) {
       return {a};
     }
     default: {
-      static constexpr std::string_view fields[] = {"handler"};
       action::NamedJs a{};
-      read_fields(body, kAction, variant, fields, 1, [&](std::size_t, const Value& f) { a.handler = text(f); });
+      read_fields(body, kAction, variant, [&](std::size_t, const Value& f) { a.handler = text(f); });
       return {a};
     }
   }
@@ -381,19 +404,19 @@ Action interpret_action(Arena& arena, const Value& v) {
 
 // ---- writing --------------------------------------------------------------------------------
 
-void member(std::string& out, std::string_view name) {
+void member(json::Out& out, std::string_view name) {
   out.push_back(',');
   out.push_back('"');
   out += name;
   out += "\":";
 }
 
-void text_member(std::string& out, std::string_view name, Text value) {
+void text_member(json::Out& out, std::string_view name, Text value) {
   member(out, name);
   json::write_string(out, value);
 }
 
-void open_tagged(std::string& out, std::string_view tag_member, std::string_view tag) {
+void open_tagged(json::Out& out, std::string_view tag_member, std::string_view tag) {
   out += "{\"";
   out += tag_member;
   out += "\":\"";
@@ -401,7 +424,7 @@ void open_tagged(std::string& out, std::string_view tag_member, std::string_view
   out.push_back('"');
 }
 
-void write_optional(std::string& out, const Expr* e) {
+void write_optional(json::Out& out, const Expr* e) {
   if (e == nullptr) {
     out += "null";
   } else {
@@ -427,9 +450,222 @@ bool equal(const EndpointUrl& a, const EndpointUrl& b) {
 
 }  // namespace
 
-// The raw values live in the reader's temporary arena; the action built from them lives in the
-// main arena, so the raw values are released as soon as the action is built.
+// ---- reading in one pass --------------------------------------------------------------------
+//
+// Most handlers come in one shape: objects whose first member is the tag, then known fields, at
+// most once each, holding values of the right kinds, with the nested expressions, references
+// and actions shaped the same way. Direct reads such a handler straight into its records.
+// Anything else (the array form, the tag further on, an unknown, repeated or missing member, a
+// value of another kind, a syntax error) makes it give up: the handler is then read again from
+// its start the general way, which yields the same records or reports the error as always.
+
+namespace {
+
+struct GiveUp {};
+
+[[noreturn]] void give_up() { throw GiveUp{}; }
+
+template <class V, std::size_t... I>
+void emplace_index(V& v, std::size_t index, std::index_sequence<I...>) {
+  ((index == I ? (void)v.template emplace<I>() : (void)0), ...);
+}
+
+// Makes alternative `index` of `v` current, default-initialised.
+template <class V>
+void emplace_index(V& v, std::size_t index) {
+  emplace_index(v, index, std::make_index_sequence<std::variant_size_v<V>>{});
+}
+
+class Direct {
+ public:
+  explicit Direct(Reader& r) : r_(r), arena_(r.arena()) {}
+
+  Action action() {
+    Action a;
+    tagged(kAction, a.v, [&](std::size_t variant, std::size_t i) {
+      switch (variant) {
+        case 0: {
+          auto& x = std::get<action::SetProp>(a.v);
+          if (i == 0) x.target = ref();
+          if (i == 1) x.prop = text();
+          if (i == 2) x.value = expr_ptr();
+          break;
+        }
+        case 1: {
+          auto& x = std::get<action::Toggle>(a.v);
+          if (i == 0) x.target = ref();
+          if (i == 1) x.prop = text();
+          break;
+        }
+        case 2: {
+          auto& x = std::get<action::SetField>(a.v);
+          if (i == 0) x.field = text();
+          if (i == 1) x.value = expr_ptr();
+          break;
+        }
+        case 3: std::get<action::ToggleField>(a.v).field = text(); break;
+        case 4: std::get<action::Sequence>(a.v).actions = list<Action>([&] { return action(); }); break;
+        case 5: {
+          auto& x = std::get<action::Emit>(a.v);
+          if (i == 0) x.event = text();
+          if (i == 1) x.detail = optional_expr();
+          break;
+        }
+        case 6: {
+          auto& x = std::get<action::SendPatch>(a.v);
+          if (i == 0) x.model = text();
+          if (i == 1) x.field = text();
+          if (i == 2) x.value = expr_ptr();
+          break;
+        }
+        case 7: {
+          auto& x = std::get<action::If>(a.v);
+          if (i == 0) x.cond = expr_ptr();
+          if (i == 1) x.then = action_ptr();
+          if (i == 2) x.otherwise = r_.null() ? nullptr : action_ptr();
+          break;
+        }
+        case 8: {
+          auto& x = std::get<action::CallEndpoint>(a.v);
+          if (i == 0) x.method = text();
+          if (i == 1) x.url = r_.peek() == '"' ? EndpointUrl{r_.string_literal()} : EndpointUrl{expr_ptr()};
+          if (i == 2) x.body = optional_expr();
+          if (i == 3) x.result = optional_text();
+          break;
+        }
+        default: std::get<action::NamedJs>(a.v).handler = text(); break;
+      }
+    });
+    return a;
+  }
+
+ private:
+  Expr expr() {
+    Expr e;
+    tagged(kExpr, e.v, [&](std::size_t variant, std::size_t i) {
+      switch (variant) {
+        case 0: std::get<expr::Lit>(e.v).value = json::read_value(r_, json::Objects::Canonical, arena_); break;
+        case 2: std::get<expr::Not>(e.v).of = expr_ptr(); break;
+        case 3: {
+          auto& x = std::get<expr::Prop>(e.v);
+          if (i == 0) x.target = ref();
+          if (i == 1) x.name = text();
+          break;
+        }
+        case 4: std::get<expr::Field>(e.v).name = text(); break;
+        case 5: std::get<expr::Obj>(e.v).fields = expr_map(); break;
+        case 6: std::get<expr::Concat>(e.v).parts = list<Expr>([&] { return expr(); }); break;
+        default: give_up();  // Event has no fields
+      }
+    });
+    return e;
+  }
+
+  Ref ref() {
+    Ref ref;
+    tagged(kRef, ref.v, [&](std::size_t, std::size_t) { std::get<Ref::Id>(ref.v).id = text(); });
+    return ref;
+  }
+
+  // '{' must be next, with the tag first (a string naming a variant of `t`), then only fields
+  // of that variant, each at most once and all the required ones: `read_field(variant, i)` reads
+  // the value of field i into `v`, whose alternative is set when the tag has been read.
+  template <class V, class F>
+  void tagged(const Tagged& t, V& v, F&& read_field) {
+    if (r_.peek() != '{') give_up();
+    std::size_t variant = t.tags.size();
+    unsigned seen = 0;
+    r_.object([&](std::string_view key) {
+      r_.colon();
+      if (variant == t.tags.size()) {
+        if (!same(key, t.tag_member) || r_.peek() != '"') give_up();
+        std::string_view tag = r_.string_literal();
+        variant = 0;
+        while (variant < t.tags.size() && !same(t.tags[variant], tag)) ++variant;
+        if (variant == t.tags.size()) give_up();
+        emplace_index(v, variant);
+        return;
+      }
+      std::span<const std::string_view> names = t.fields[variant].names;
+      std::size_t i = 0;
+      while (i < names.size() && !same(names[i], key)) ++i;
+      if (i == names.size() || (seen & (1u << i)) != 0) give_up();
+      seen |= 1u << i;
+      read_field(variant, i);
+    });
+    if (variant == t.tags.size()) give_up();
+    unsigned required = t.fields[variant].required;
+    if ((seen & required) != required) give_up();
+  }
+
+  Text text() {
+    if (r_.peek() != '"') give_up();
+    return r_.string_literal();
+  }
+
+  std::optional<Text> optional_text() {
+    if (r_.null()) return std::nullopt;
+    return text();
+  }
+
+  const Expr* expr_ptr() { return arena_.make<Expr>(expr()); }
+  const Expr* optional_expr() { return r_.null() ? nullptr : expr_ptr(); }
+  const Action* action_ptr() { return arena_.make<Action>(action()); }
+
+  template <class T, class F>
+  ArenaVec<T> list(F&& read_item) {
+    if (r_.peek() != '[') give_up();
+    Scratch& s = r_.scratch();
+    std::size_t mark = s.mark();
+    r_.array([&](Reader::Seq& seq) {
+      while (r_.next_element(seq)) s.push(read_item());
+    });
+    return s.pop<T>(arena_, mark);
+  }
+
+  Map<Expr> expr_map() {
+    if (r_.peek() != '{') give_up();
+    Scratch& s = r_.scratch();
+    std::size_t mark = s.mark();
+    r_.object([&](std::string_view key) {
+      r_.colon();
+      s.push(Entry<Expr>{key, expr()});
+    });
+    Map<Expr> map = s.pop<Entry<Expr>>(arena_, mark);
+    json::sort_members(map);
+    return map;
+  }
+
+  Reader& r_;
+  Arena& arena_;
+};
+
+// Reads the action at the cursor with Direct; when it gives up, puts the reader back as it was
+// and returns false.
+bool read_direct(Reader& r, Action& out) {
+  Reader::Place place = r.place();
+  Arena::Mark mark = r.arena().mark();
+  std::size_t scratch = r.scratch().mark();
+  try {
+    out = Direct(r).action();
+    return true;
+  } catch (const GiveUp&) {
+  } catch (const json::ReadError&) {
+  }
+  r.go_back(place);
+  r.arena().rewind(mark);
+  r.scratch().reset(scratch);
+  return false;
+}
+
+}  // namespace
+
+// Handlers of the usual shape are read in one pass. Any other is read whole as raw values in the
+// reader's temporary arena and then interpreted into the main arena, so the raw values are
+// released as soon as the action is built.
 Action read_action(Reader& r) {
+  Action direct;
+  if (read_direct(r, direct)) return direct;
   Arena& raw = r.temp();
   Arena::Mark mark_raw = raw.mark();
   Action a = read_raw_action(r, raw);
@@ -502,7 +738,7 @@ Action read_raw_action(Reader& r, Arena& raw) {
 
 }  // namespace
 
-void write(std::string& out, const Ref& ref) {
+void write(json::Out& out, const Ref& ref) {
   if (const auto* id = std::get_if<Ref::Id>(&ref.v)) {
     open_tagged(out, "ref", "id");
     text_member(out, "id", id->id);
@@ -512,7 +748,7 @@ void write(std::string& out, const Ref& ref) {
   out.push_back('}');
 }
 
-void write(std::string& out, const Expr& e) {
+void write(json::Out& out, const Expr& e) {
   open_tagged(out, "expr", kExprTags[e.v.index()]);
   switch (e.v.index()) {
     case 0:
@@ -565,7 +801,7 @@ void write(std::string& out, const Expr& e) {
   out.push_back('}');
 }
 
-void write(std::string& out, const Action& a) {
+void write(json::Out& out, const Action& a) {
   open_tagged(out, "kind", kActionTags[a.v.index()]);
   switch (a.v.index()) {
     case 0: {

@@ -112,9 +112,9 @@ struct Action {
 // carry no position of their own.
 Action read_action(json::Reader& r);
 
-void write(std::string& out, const Action& a);
-void write(std::string& out, const Expr& e);
-void write(std::string& out, const Ref& r);
+void write(json::Out& out, const Action& a);
+void write(json::Out& out, const Expr& e);
+void write(json::Out& out, const Ref& r);
 
 bool equal(const Action& a, const Action& b);
 bool equal(const Expr& a, const Expr& b);

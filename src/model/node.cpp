@@ -65,7 +65,7 @@ void read_binding_field(Reader& r, Binding& b, std::size_t field) {
   }
 }
 
-void write_key(std::string& out, std::string_view name) {
+void write_key(json::Out& out, std::string_view name) {
   out.push_back('"');
   out += name;
   out += "\":";
@@ -123,7 +123,7 @@ PropValue read_prop_value(Reader& r) {
   return v;
 }
 
-void write(std::string& out, const PropValue& v) {
+void write(json::Out& out, const PropValue& v) {
   std::size_t k = v.v.index();
   out += kPropOpen[k];
   switch (k) {
@@ -159,7 +159,7 @@ void write(std::string& out, const PropValue& v) {
   out.push_back('}');
 }
 
-void write(std::string& out, const Binding& b) {
+void write(json::Out& out, const Binding& b) {
   out.push_back('{');
   if (b.field) {
     write_key(out, "field");
@@ -175,7 +175,7 @@ void write(std::string& out, const Binding& b) {
   out += b.mode == BindingMode::OneWay ? "\"one-way\"}" : "\"two-way\"}";
 }
 
-void write(std::string& out, const Node& n) {
+void write(json::Out& out, const Node& n) {
   out += "{\"tag\":";
   json::write_string(out, n.tag);
   if (n.key) {

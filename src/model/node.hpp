@@ -51,9 +51,9 @@ Binding read_binding(json::Reader& r);
 // Reads a whole text holding one node.
 Node read_node_text(json::Reader& r);
 
-void write(std::string& out, const Node& n);
-void write(std::string& out, const PropValue& v);
-void write(std::string& out, const Binding& b);
+void write(json::Out& out, const Node& n);
+void write(json::Out& out, const PropValue& v);
+void write(json::Out& out, const Binding& b);
 
 // PropValue equality: same variant, equal payloads (floats by IEEE equality).
 bool equal(const PropValue& a, const PropValue& b);

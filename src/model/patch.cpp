@@ -155,7 +155,7 @@ Op read_op_body(Reader& r, std::size_t variant) {
   return op;
 }
 
-void write_path(std::string& out, const Path& path) {
+void write_path(json::Out& out, const Path& path) {
   out += "\"path\":[";
   bool first = true;
   for (const PathSeg& seg : path) {
@@ -170,14 +170,14 @@ void write_path(std::string& out, const Path& path) {
   out.push_back(']');
 }
 
-void text_member(std::string& out, std::string_view name, Text value) {
+void text_member(json::Out& out, std::string_view name, Text value) {
   out += ",\"";
   out += name;
   out += "\":";
   json::write_string(out, value);
 }
 
-void u64_member(std::string& out, std::string_view name, std::uint64_t value) {
+void u64_member(json::Out& out, std::string_view name, std::uint64_t value) {
   out += ",\"";
   out += name;
   out += "\":";
@@ -201,7 +201,7 @@ Patch read_patch_text(Reader& r) {
   return patch;
 }
 
-void write(std::string& out, const Op& op) {
+void write(json::Out& out, const Op& op) {
   std::size_t k = op.v.index();
   out += "{\"";
   out += kOpNames[k];
@@ -271,7 +271,7 @@ void write(std::string& out, const Op& op) {
   out += "}}";
 }
 
-void write_patch(std::string& out, const Op* ops, std::size_t count) {
+void write_patch(json::Out& out, const Op* ops, std::size_t count) {
   out += "{\"ops\":[";
   for (std::size_t i = 0; i < count; ++i) {
     if (i != 0) out.push_back(',');

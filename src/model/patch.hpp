@@ -86,8 +86,8 @@ Op read_op(json::Reader& r);
 // Reads a whole text holding one patch.
 Patch read_patch_text(json::Reader& r);
 
-void write(std::string& out, const Op& op);
+void write(json::Out& out, const Op& op);
 // {"ops":[…]}
-void write_patch(std::string& out, const Op* ops, std::size_t count);
+void write_patch(json::Out& out, const Op* ops, std::size_t count);
 
 }  // namespace velmor

@@ -1,0 +1,63 @@
+// Word-at-a-time tests for the bytes that a JSON string cannot hold as they are: '"', '\\' and
+// the control characters (below 0x20). The reader looks for them to find where a plain run of a
+// string ends; the writer to find what it must escape.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace velmor::json {
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Words are read in little-endian order, so that the lowest flagged byte comes first in memory.
+inline constexpr bool kWordScan = true;
+#else
+inline constexpr bool kWordScan = false;
+#endif
+
+inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+
+inline std::uint64_t load8(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+inline void store8(char* p, std::uint64_t w) { std::memcpy(p, &w, 8); }
+
+// Bit 7 of every byte of `w` that is '"', '\\' or below 0x20. Zero exactly when there is none;
+// otherwise only the lowest flag is exact (a borrow can flag the bytes above a real one).
+inline std::uint64_t special_bytes(std::uint64_t w) {
+  std::uint64_t quote = w ^ (kOnes * '"');
+  std::uint64_t slash = w ^ (kOnes * '\\');
+  std::uint64_t hit = ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((w - kOnes * 0x20) & ~w);
+  return hit & (kOnes * 0x80);
+}
+
+// The byte offset of the lowest flag of a non-zero special_bytes() result.
+inline std::size_t first_flagged(std::uint64_t hit) {
+  return static_cast<std::size_t>(__builtin_ctzll(hit) >> 3);
+}
+
+// The `n` bytes at `p` (n < 8) in the low bytes of a word whose other bytes are 'A', a byte that
+// needs no escape. Overlapping loads instead of a loop over the bytes: one branch on the length.
+inline std::uint64_t load_short(const char* p, std::size_t n) {
+  std::uint64_t w;
+  if (n >= 4) {
+    std::uint32_t lo, hi;
+    std::memcpy(&lo, p, 4);
+    std::memcpy(&hi, p + n - 4, 4);
+    w = lo | (std::uint64_t(hi) << (8 * (n - 4)));
+  } else if (n != 0) {
+    w = std::uint64_t(static_cast<unsigned char>(p[0])) |
+        std::uint64_t(static_cast<unsigned char>(p[n / 2])) << (8 * (n / 2)) |
+        std::uint64_t(static_cast<unsigned char>(p[n - 1])) << (8 * (n - 1));
+  } else {
+    return kOnes * 'A';
+  }
+  std::uint64_t keep = (std::uint64_t(1) << (8 * n)) - 1;
+  return (w & keep) | (kOnes * 'A' & ~keep);
+}
+
+}  // namespace velmor::json
