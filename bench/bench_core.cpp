@@ -5,7 +5,8 @@
 //     bench_core OLD.json [NEW.json [PATCH.json]] [--runs N]
 //
 // Prints the best time of N runs (default 200) for: reading OLD as a tree, writing it back,
-// apply_json(OLD, no operations), apply_json(OLD, PATCH) and diff_json(OLD, NEW) when given.
+// apply_json(OLD, no operations), frame encoding and decoding of OLD (MessagePack, and decoding
+// with the JSON codec), apply_json(OLD, PATCH) and diff_json(OLD, NEW) when given.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -113,6 +114,21 @@ int main(int argc, char** argv) {
     if (!velmor::apply_json(old_text, "{\"ops\":[]}")) std::abort();
   });
   report("apply, no ops", t_noop, n);
+
+  double t_mp = best_ms(runs, [&] {
+    if (!velmor::encode_frame(old_text, "m", "snapshot", 1, "application/msgpack")) std::abort();
+  });
+  report("encode_frame, msgpack", t_mp, n);
+  auto frame = velmor::encode_frame(old_text, "m", "snapshot", 1, "application/msgpack");
+  double t_mpd = best_ms(runs, [&] {
+    if (!velmor::decode_frame(frame.value())) std::abort();
+  });
+  report("decode_frame, msgpack", t_mpd, frame.value().size());
+  auto json_frame = velmor::encode_frame(old_text, "m", "snapshot", 1, "application/json");
+  double t_jsd = best_ms(runs, [&] {
+    if (!velmor::decode_frame(json_frame.value())) std::abort();
+  });
+  report("decode_frame, json", t_jsd, n);
 
   if (files.size() >= 3) {
     std::string patch = load(files[2]);

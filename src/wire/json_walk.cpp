@@ -69,6 +69,8 @@ class Planner {
     value();
     r_.finish();
     plan_.msgpack_size = size_;
+    plan_.reordered.seal();
+    plan_.counted.seal();
     return std::move(plan_);
   }
 
@@ -129,22 +131,17 @@ class Planner {
     size_ += head_size(n);
     if (msgpack_ && n >= 16) {
       add(plan_.counts, JsonCount{at, static_cast<std::uint32_t>(n)});
-      note(at);
+      plan_.counted.add(at, text_.size());
     }
   }
 
-  // Containers close inner first, and the second walk looks them up in the order they open: an
-  // entry goes before those of the containers inside it, which are the last ones so far.
+  // Containers close inner first, and the second walk finds them by where they open: an entry
+  // goes before those of the containers inside it, which are the last ones so far.
   template <class E>
   static void add(std::vector<E>& entries, const E& e) {
     std::size_t i = entries.size();
     while (i != 0 && entries[i - 1].at > e.at) --i;
     entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(i), e);
-  }
-
-  void note(std::uint32_t at) {
-    if (plan_.marked.empty()) plan_.marked.resize(text_.size() / 64 + 1);
-    plan_.marked[at >> 6] |= std::uint64_t(1) << (at & 63);
   }
 
   // The opening quote of the key that follows `after` (the end of the previous member, or the
@@ -173,12 +170,13 @@ class Planner {
       if (n != 0 && in_order && !less(last, key)) in_order = false;
       if (in_text(text_, key)) {
         last = key;
+        keys_.push_back(Key{key.data(), static_cast<std::uint32_t>(key.size()), key_after(after)});
       } else {
         last_copy.assign(key);
         last = last_copy;
         r_.arena().rewind(arena_mark);
+        keys_.push_back(Key{nullptr, 0, key_after(after)});
       }
-      keys_.push_back(key_after(after));
       size_ += string_size(key.size());
       ++n;
       value();
@@ -193,20 +191,36 @@ class Planner {
     keys_.resize(mark);
   }
 
+  // A key of an open object: a view of the text when it has no escapes (the usual case, compared
+  // without looking at the text again), and where its opening quote is.
+  struct Key {
+    const char* text;  // nullptr when the key has escapes: it is decoded again when compared
+    std::uint32_t size;
+    std::uint32_t at;
+  };
+
   // Sorts the keys read since `mark` and keeps the last of each repeated one.
   void reorder(std::uint32_t at, std::size_t mark) {
     Arena& arena = r_.arena();
-    auto before = [&](std::uint32_t a, std::uint32_t b) {
+    auto compare = [&](const Key& a, const Key& b, auto&& op) {
+      if (a.text != nullptr && b.text != nullptr) {
+        return op(std::string_view(a.text, a.size), std::string_view(b.text, b.size));
+      }
       Arena::Mark m = arena.mark();
-      bool result = less(key_at(text_, a, arena), key_at(text_, b, arena));
+      std::string_view ka = a.text != nullptr ? std::string_view(a.text, a.size) : key_at(text_, a.at, arena);
+      std::string_view kb = b.text != nullptr ? std::string_view(b.text, b.size) : key_at(text_, b.at, arena);
+      bool result = op(ka, kb);
       arena.rewind(m);
       return result;
+    };
+    auto before = [&](const Key& a, const Key& b) {
+      return compare(a, b, [](std::string_view x, std::string_view y) { return less(x, y); });
     };
     auto first = keys_.begin() + static_cast<std::ptrdiff_t>(mark);
     if (keys_.end() - first <= 16) {
       // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
       for (auto it = first + 1; it < keys_.end(); ++it) {
-        std::uint32_t m = *it;
+        Key m = *it;
         auto j = it;
         for (; j != first && before(m, *(j - 1)); --j) *j = *(j - 1);
         *j = m;
@@ -216,24 +230,22 @@ class Planner {
     }
     JsonReorder r{at, here(), static_cast<std::uint32_t>(plan_.keys.size()), 0};
     for (auto it = first; it != keys_.end(); ++it) {
-      if (it + 1 != keys_.end()) {
-        Arena::Mark m = arena.mark();
-        bool repeated = same(key_at(text_, *it, arena), key_at(text_, *(it + 1), arena));
-        arena.rewind(m);
-        if (repeated) continue;
+      if (it + 1 != keys_.end() &&
+          compare(*it, *(it + 1), [](std::string_view x, std::string_view y) { return same(x, y); })) {
+        continue;
       }
-      plan_.keys.push_back(*it);
+      plan_.keys.push_back(it->at);
       ++r.count;
     }
     add(plan_.reorders, r);
-    note(at);
+    plan_.reordered.add(at, text_.size());
   }
 
   json::Reader& r_;
   std::string_view text_;
   bool msgpack_;
   std::uint64_t size_ = 0;  // MessagePack bytes; members dropped for a repeated key still count
-  std::vector<std::uint32_t> keys_;  // key offsets of the members of the open objects
+  std::vector<Key> keys_;  // the keys of the members of the open objects
   JsonPlan plan_;
 };
 
@@ -327,10 +339,7 @@ class Walker {
 
   // The count of the container at the cursor, when the plan holds it.
   std::uint64_t known(std::uint32_t at) const {
-    if (!plan_.has_entry(at)) return Emit::kUnknown;
-    auto it = std::lower_bound(plan_.counts.begin(), plan_.counts.end(), at,
-                               [](const JsonCount& c, std::uint32_t a) { return c.at < a; });
-    return it != plan_.counts.end() && it->at == at ? it->count : Emit::kUnknown;
+    return plan_.counted.has(at) ? plan_.counts[plan_.counted.rank(at)].count : Emit::kUnknown;
   }
 
   void array() {
@@ -354,12 +363,7 @@ class Walker {
 
   void object() {
     std::uint32_t at = offset();
-    if (plan_.has_entry(at)) {
-      const auto& reorders = plan_.reorders;
-      auto it = std::lower_bound(reorders.begin(), reorders.end(), at,
-                                 [](const JsonReorder& r, std::uint32_t a) { return r.at < a; });
-      if (it != reorders.end() && it->at == at) return reordered(*it);
-    }
+    if (plan_.reordered.has(at)) return reordered(plan_.reorders[plan_.reordered.rank(at)]);
     std::uint64_t count = known(at);
     ++cur_;
     emit_.open(true, count);

@@ -6,10 +6,11 @@
 // objects whose keys are not in ascending byte order (or repeat), with the offsets of the keys
 // that survive in output order, and, for MessagePack, the arrays and objects of 16 elements or
 // more, whose heads are longer than a byte. The second walk goes over the text that the first
-// accepted and hands every value to an emitter. Working memory is four bytes for each member of
-// the objects open at a time, what the noted objects keep, and a bit for each byte of text; strings with escapes are decoded
-// into the arena and released right after use. Offsets are 32-bit, so texts are limited to
-// 4 GiB, as a frame's payload is.
+// accepted and hands every value to an emitter. Working memory is sixteen bytes for each member
+// of the objects open at a time (a view of its key), four for each member that the noted objects
+// keep, and a few bits for each byte of text; strings with escapes are decoded into the arena
+// and released right after use. Offsets are 32-bit, so texts are limited to 4 GiB, as a frame's
+// payload is.
 #pragma once
 
 #include <cstddef>
@@ -37,18 +38,52 @@ struct JsonCount {
   std::uint32_t count;
 };
 
+// A set of text offsets, one bit per byte of the text, that also tells how many members come
+// before a given one, in constant time: entries noted in ascending offset order are found by
+// that rank. Empty until the first offset is added.
+// Bits set in `x`, without relying on the processor's instruction (the build targets plain x86-64,
+// where the compiler would call a library routine).
+inline std::uint32_t bits_set(std::uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<std::uint32_t>((x * 0x0101010101010101ULL) >> 56);
+}
+
+struct OffsetSet {
+  std::vector<std::uint64_t> bits;
+  std::vector<std::uint32_t> before;  // members in the words before each word; made by `seal`
+
+  void add(std::uint32_t at, std::size_t text_size) {
+    if (bits.empty()) bits.resize(text_size / 64 + 1);
+    bits[at >> 6] |= std::uint64_t(1) << (at & 63);
+  }
+  void seal() {
+    before.resize(bits.size());
+    std::uint32_t n = 0;
+    for (std::size_t w = 0; w < bits.size(); ++w) {
+      before[w] = n;
+      if (bits[w] != 0) n += bits_set(bits[w]);
+    }
+  }
+  bool has(std::uint32_t at) const {
+    return !bits.empty() && (bits[at >> 6] >> (at & 63) & 1) != 0;
+  }
+  std::uint32_t rank(std::uint32_t at) const {
+    std::uint64_t lower = bits[at >> 6] & ((std::uint64_t(1) << (at & 63)) - 1);
+    return before[at >> 6] + bits_set(lower);
+  }
+};
+
 struct JsonPlan {
   std::vector<JsonReorder> reorders;  // ascending `at`
   std::vector<std::uint32_t> keys;    // offsets of the keys' opening quotes
   std::vector<JsonCount> counts;      // ascending `at`; only filled when asked for
   std::uint64_t msgpack_size = 0;     // at least the MessagePack size, when counts were asked for
-  // One bit for each byte of the text, set where a container with an entry above opens (empty
-  // when there is none), so that the second walk looks up only those.
-  std::vector<std::uint64_t> marked;
-
-  bool has_entry(std::uint32_t at) const {
-    return !marked.empty() && (marked[at >> 6] >> (at & 63) & 1) != 0;
-  }
+  // Where the containers with an entry above open, so that the second walk finds an entry by
+  // its rank among them.
+  OffsetSet reordered;
+  OffsetSet counted;
 };
 
 // The first walk: one JSON value at the reader's cursor, which must then be followed only by
