@@ -47,6 +47,10 @@ def main(out: Path) -> None:
             write(out, "decode_frame", velmor.encode_frame(payload, "model", "patch", 3, "application/json"))
             write(out, "decode_frame", velmor.encode_frame(payload, "", "snapshot", 2**64 - 1, "application/msgpack"))
     write(out, "apply", b'{"tag":"a"}\0{"ops":[{"RemoveChild":{"path":[{"slot":"s","index":0}],"slot":"s","index":0}}]}')
+    # bare numbers that end the text: nothing may be read after their last digit
+    for number in ("5", "-12", "1.5", "-0", "1e5", "18446744073709551616", "-9223372036854775809"):
+        write(out, "encode_frame", number.encode())
+        write(out, "decode_frame", velmor.encode_frame(number, "m", "snapshot", 1, "application/json"))
     write(out, "decode_frame", b"\0\0\0\0")
     write(out, "decode_frame", b"\0\0\0\x10[\"a\",\"m\",0,1,\"Patch\"]\0\0\0\x02{}")
     manifest = ROOT / "tests" / "data" / "manifest.json"

@@ -310,14 +310,17 @@ class Walker {
 
   // Integers that fit their kind are read here; other numbers by the reader, which converts
   // floats and reports integers out of range as floats.
+  // A number may end the text (a payload that is a bare number), so every look ahead is bounded.
   json::Number number() {
+    const char* end = text_.data() + text_.size();
     const char* p = cur_;
     bool negative = *p == '-';
     if (negative) ++p;
     const char* digits = p;
     std::uint64_t v = 0;
-    while (*p >= '0' && *p <= '9' && p - digits < 19) v = v * 10 + static_cast<unsigned>(*p++ - '0');
-    bool whole = !(*p >= '0' && *p <= '9') && *p != '.' && *p != 'e' && *p != 'E';
+    auto digit = [end](const char* q) { return q != end && *q >= '0' && *q <= '9'; };
+    while (digit(p) && p - digits < 19) v = v * 10 + static_cast<unsigned>(*p++ - '0');
+    bool whole = p == end || (!digit(p) && *p != '.' && *p != 'e' && *p != 'E');
     if (whole && !negative) {
       cur_ = p;
       json::Number n;
