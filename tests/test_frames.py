@@ -139,6 +139,14 @@ def test_bytes_after_the_payload_are_ignored():
     assert velmor.decode_frame(msgpack_frame + b"\xc1") == decoded("[1]", kind="patch")
 
 
+@pytest.mark.parametrize("number, after", [
+    ("5", b"77"), ("-1", b"2345678901234567890"), ("0", b".5"), ("1", b"e5"), ("12", b"3"), ("7", b"")])
+def test_a_bare_number_payload_ends_at_the_payload_length(number, after):
+    """Digits, a point or an exponent that follow the payload in the frame are not part of it."""
+    frame = velmor.encode_frame(number, "m", "snapshot", 1, JSON)
+    assert velmor.decode_frame(frame + after) == decoded(number)
+
+
 # ---- decoding: the header ---------------------------------------------------------------------
 
 @pytest.mark.parametrize("text", [
