@@ -120,3 +120,57 @@ def test_skipped_surrogates_are_not_checked(place, text, result):
 
 def test_skipped_escapes_still_need_four_hex_digits():
     assert error("tree", '{"tag":"a","x":"\\uDC0g"}') == "invalid escape at line 1 column 22"
+
+
+# ---- top-level handlers ---------------------------------------------------------------------------
+# An action directly in a node's `events` or in SetEvent has its tag analysed while it is read: a
+# scalar is reported just after it, a bracket in the tag in front of it (its contents unread), a
+# missing or too large tag just past the action's own closing bracket. Anything found later, and
+# every problem of a nested action, is placed by the enclosing container after it has closed.
+
+ACTION = "expected internally tagged enum Action"
+IDENT = "expected variant identifier"
+TAGS = "expected one of `set`, `toggle`, `set-field`, `toggle-field`, `seq`, `emit`, `patch`, `if`, `call`, `js`"
+
+
+@pytest.mark.parametrize("place, text, message", [
+    ("tree", '{"tag":"a","events":{"e":5}}', f"invalid type: integer `5`, {ACTION} at line 1 column 26"),
+    ("tree", '{"tag":"a","events":{"e":"js" }}', f'invalid type: string "js", {ACTION} at line 1 column 29'),
+    ("tree", '{"tag":"a","events":{"e":-1.5e3}}', f"invalid type: floating point `-1500.0`, {ACTION} at line 1 column 31"),
+    ("tree", '{"tag":"a","events":{"e":\ntrue}}', f"invalid type: boolean `true`, {ACTION} at line 2 column 4"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":[x}}}', f"invalid type: sequence, {IDENT} at line 1 column 33"),
+    ("tree", '{"tag":"a","events":{"e":{"handler":"h","kind": {"a":1,}}}}', f"invalid type: map, {IDENT} at line 1 column 48"),
+    ("tree", '{"tag":"a","events":{"e":[[x]]}}', f"invalid type: sequence, {IDENT} at line 1 column 26"),
+    ("tree", '{"tag":"a","events":{"e":[ {]}}}', f"invalid type: map, {IDENT} at line 1 column 27"),
+    ("tree", '{"tag":"a","events":{"e":{"a":1} }}', "missing field `kind` at line 1 column 32"),
+    ("tree", '{"tag":"a","events":{"e":[]}}', "missing field `kind` at line 1 column 27"),
+    ("tree", '{"tag":"a",\n"events":{\n"e":{"a":1}\n}}', "missing field `kind` at line 3 column 11"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":10} }}',
+     "invalid value: integer `10`, expected variant index 0 <= i < 10 at line 1 column 36"),
+    ("tree", '{"tag":"a","events":{"e":[ 12 , "h" ] }}',
+     "invalid value: integer `12`, expected variant index 0 <= i < 10 at line 1 column 37"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":10,"handler":"h"},"f":{"kind":"js","handler":"h"}}}',
+     "invalid value: integer `10`, expected variant index 0 <= i < 10 at line 1 column 50"),
+    # the syntax of the rest of the action comes before a tag that is too large
+    ("tree", '{"tag":"a","events":{"e":{"kind":10,"x":[1,]}}}', "trailing comma at line 1 column 44"),
+    ("tree", '{"tag":"a","events":{"click":{"kind":"SET"}}}', f"unknown variant `SET`, {TAGS} at line 1 column 42"),
+    ("tree", '{"tag":"a","events":{"click":{"kind":"emit"}}}', "missing field `event` at line 1 column 45"),
+    # nested actions keep the enclosing container's position, and their contents are read
+    ("tree", '{"tag":"a","events":{"click":{"kind":"seq","actions":[{"a":1}]}}}', "missing field `kind` at line 1 column 64"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":"seq","actions":[[]]}}}', "missing field `kind` at line 1 column 55"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":"seq","actions":[5]}}}', f"invalid type: integer `5`, {ACTION} at line 1 column 54"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":"if","cond":{"expr":"event"},"then":{"kind":[1]}}}}',
+     f"invalid type: sequence, {IDENT} at line 1 column 83"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":"seq","actions":[{"kind":[x]}]}}}', "expected value at line 1 column 60"),
+    ("patch", '{"ops":[{"SetEvent":{"path":[],"name":"e","action":5}}]}', f"invalid type: integer `5`, {ACTION} at line 1 column 52"),
+    ("patch", '{"ops":[{"SetEvent":{"path":[],"name":"e","action":{"kind":{}}}}]}', f"invalid type: map, {IDENT} at line 1 column 59"),
+    ("patch", '{"ops":[{"SetEvent":{"action":{"a":1},"path":[],"name":"e"}}]}', "missing field `kind` at line 1 column 37"),
+    ("patch", '{"ops":[{"SetEvent":{"path":[],"name":"e","action":{"kind":"emit"}}}]}', "missing field `event` at line 1 column 67"),
+    ("patch", '{"ops":[{"SetEvent":[[],"e",[[]]]}]}', f"invalid type: sequence, {IDENT} at line 1 column 29"),
+    ("patch", '{"ops":[{"SetEvent":[[],"e",{"kind":99}]}]}',
+     "invalid value: integer `99`, expected variant index 0 <= i < 10 at line 1 column 39"),
+    ("patch", '{"ops":[{"SetEvent":[[],"e",null]}]}', f"invalid type: null, {ACTION} at line 1 column 32"),
+    ("patch", '{"ops":[{"SetEvent":[[],"e",{"kind":"emit"}]}]}', "missing field `event` at line 1 column 44"),
+])
+def test_top_level_handlers(place, text, message):
+    assert error(place, text) == message
