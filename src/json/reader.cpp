@@ -340,10 +340,8 @@ Number Reader::scan_number(bool convert) {
       ++cur_;
       fail_here("invalid number");
     }
-    while (cur_ != end_ && is_digit(*cur_)) {
-      exponent = std::min(exponent * 10 + (*cur_ - '0'), 100000);
-      ++cur_;
-    }
+    if (!exponent_digits(exponent)) return exponent_overflow(start, negative, exp_negative, convert);
+    exponent = std::min(exponent, 100000);  // keeps `exponent - places` in range
     if (exp_negative) exponent = -exponent;
   }
 
@@ -404,6 +402,32 @@ Number Reader::scan_number(bool convert) {
     n.f = negative ? -0.0 : 0.0;
   } else if (!std::isfinite(n.f)) {
     fail_here("number out of range");
+  }
+  return n;
+}
+
+bool Reader::exponent_digits(int& value) {
+  int v = 0;
+  while (cur_ != end_ && is_digit(*cur_)) {
+    int d = *cur_++ - '0';
+    if (v > (INT32_MAX - d) / 10) return false;
+    v = v * 10 + d;
+  }
+  value = v;
+  return true;
+}
+
+Number Reader::exponent_overflow(const char* start, bool negative, bool exp_negative, bool convert) {
+  bool zero = true;
+  for (const char* p = start; *p != 'e' && *p != 'E'; ++p) {
+    if (*p >= '1' && *p <= '9') zero = false;
+  }
+  if (convert && !zero && !exp_negative) fail_here("number out of range");
+  while (cur_ != end_ && is_digit(*cur_)) ++cur_;
+  Number n;
+  if (convert) {
+    n.kind = Number::Kind::Float;
+    n.f = negative ? -0.0 : 0.0;
   }
   return n;
 }
