@@ -241,3 +241,17 @@ ZEROS = "[0e99999999999,1e-99999999999,-1e-99999999999,-0.000e+99999999999999999
 ])
 def test_long_exponents_that_read(place, text, result):
     assert read(place, text) == result
+
+
+@pytest.mark.parametrize("exponent, outcome", [
+    ("e200000", f"{RANGE} at line 1 column 150043"),
+    ("e150000", '{"tag":"a","props":{"p":{"Float":0.1}}}'),
+    ("e100000", '{"tag":"a","props":{"p":{"Float":0.0}}}'),
+])
+def test_exponents_weighed_against_a_long_run_of_zeros(exponent, outcome):
+    # 150000 zeros after the point: only the whole exponent tells overflow from underflow
+    text = '{"tag":"a","props":{"p":{"Float":0.%s1%s}}}' % ("0" * 150000, exponent)
+    try:
+        assert read("tree", text) == outcome
+    except ValueError as e:
+        assert str(e) == outcome

@@ -310,7 +310,7 @@ Number Reader::scan_number(bool convert) {
     fail_here("invalid number");
   }
   // For floats: the digits before and after the point as one integer (while it stays below
-  // 10^18), the number of digits after the point, and the exponent (its size capped).
+  // 10^18), the number of digits after the point, and the exponent.
   std::uint64_t digits = mantissa;
   bool all_digits = !overflow;
   int places = 0;
@@ -341,7 +341,6 @@ Number Reader::scan_number(bool convert) {
       fail_here("invalid number");
     }
     if (!exponent_digits(exponent)) return exponent_overflow(start, negative, exp_negative, convert);
-    exponent = std::min(exponent, 100000);  // keeps `exponent - places` in range
     if (exp_negative) exponent = -exponent;
   }
 
@@ -362,7 +361,7 @@ Number Reader::scan_number(bool convert) {
   n.kind = Number::Kind::Float;
   // Up to 2^53 the digits are exact as a double, and so is 10^k up to 10^22: one multiplication
   // or division then rounds correctly.
-  int scale = exponent - places;
+  long long scale = static_cast<long long>(exponent) - places;
   if (all_digits && digits <= (std::uint64_t(1) << 53) && scale >= -22 && scale <= 22) {
     double f = static_cast<double>(digits);
     f = scale < 0 ? f / kPow10[-scale] : f * kPow10[scale];
@@ -390,14 +389,7 @@ Number Reader::scan_number(bool convert) {
         ++magnitude;
       }
     }
-    if (p != cur_) {
-      ++p;
-      bool exp_negative = *p == '-';
-      if (*p == '+' || *p == '-') ++p;
-      long long e = 0;
-      for (; p != cur_; ++p) e = std::min<long long>(e * 10 + (*p - '0'), 1000000000LL);
-      magnitude += exp_negative ? -e : e;
-    }
+    magnitude += exponent;
     if (magnitude > 0) fail_here("number out of range");
     n.f = negative ? -0.0 : 0.0;
   } else if (!std::isfinite(n.f)) {
