@@ -340,7 +340,8 @@ Number Reader::scan_number(bool convert) {
       ++cur_;
       fail_here("invalid number");
     }
-    if (!exponent_digits(exponent)) return exponent_overflow(start, negative, exp_negative, convert);
+    exponent = exponent_digits();
+    if (exponent < 0) return exponent_overflow(start, negative, exp_negative, convert);
     if (exp_negative) exponent = -exponent;
   }
 
@@ -398,15 +399,14 @@ Number Reader::scan_number(bool convert) {
   return n;
 }
 
-bool Reader::exponent_digits(int& value) {
+int Reader::exponent_digits() {
   int v = 0;
   while (cur_ != end_ && is_digit(*cur_)) {
     int d = *cur_++ - '0';
-    if (v > (INT32_MAX - d) / 10) return false;
+    if (v > (INT32_MAX - d) / 10) return -1;
     v = v * 10 + d;
   }
-  value = v;
-  return true;
+  return v;
 }
 
 Number Reader::exponent_overflow(const char* start, bool negative, bool exp_negative, bool convert) {
@@ -519,9 +519,12 @@ void Reader::skip_string() {
     cur_ = find_string_stop(cur_, end_);
     if (cur_ == end_) fail_here("EOF while parsing a string");
     char c = *cur_;
-    if (c != '"' && c != '\\') fail_here(kControl);
+    if (c == '"') {
+      ++cur_;
+      return;
+    }
+    if (c != '\\') fail_here(kControl);
     ++cur_;
-    if (c == '"') return;
     if (cur_ == end_) fail_here("EOF while parsing a string");
     switch (*cur_++) {
       case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;

@@ -301,8 +301,8 @@ class Reader {
   // Scans a number literal; converts it unless `convert` is false.
   Number scan_number(bool convert);
   // Every exponent is read here, its first digit next: the digits are consumed one at a time.
-  // False, right after the digit that takes the value past 2147483647, when it gets there.
-  bool exponent_digits(int& value);
+  // Its value, or -1 right after the digit that takes the value past 2147483647.
+  int exponent_digits();
   // The end of a number whose exponent passed 2147483647 at the digit just consumed: with a
   // non-zero digit before the `e` and no `-` after it, "number out of range" right there;
   // otherwise the rest of the exponent is consumed and the number is zero, with its sign.
