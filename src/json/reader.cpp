@@ -341,7 +341,14 @@ Number Reader::scan_number(bool convert) {
       fail_here("invalid number");
     }
     exponent = exponent_digits();
-    if (exponent < 0) return exponent_overflow(start, negative, exp_negative, convert);
+    if (exponent < 0) {
+      // Past 2147483647: out of range, or else zero (the digits are set to read as zero).
+      exponent_overflow(start, exp_negative, convert);
+      digits = 0;
+      all_digits = true;
+      places = 0;
+      exponent = 0;
+    }
     if (exp_negative) exponent = -exponent;
   }
 
@@ -409,19 +416,13 @@ int Reader::exponent_digits() {
   return v;
 }
 
-Number Reader::exponent_overflow(const char* start, bool negative, bool exp_negative, bool convert) {
+void Reader::exponent_overflow(const char* start, bool exp_negative, bool convert) {
   bool zero = true;
   for (const char* p = start; *p != 'e' && *p != 'E'; ++p) {
     if (*p >= '1' && *p <= '9') zero = false;
   }
   if (convert && !zero && !exp_negative) fail_here("number out of range");
   while (cur_ != end_ && is_digit(*cur_)) ++cur_;
-  Number n;
-  if (convert) {
-    n.kind = Number::Kind::Float;
-    n.f = negative ? -0.0 : 0.0;
-  }
-  return n;
 }
 
 unsigned Reader::hex4() {

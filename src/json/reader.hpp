@@ -305,9 +305,8 @@ class Reader {
   int exponent_digits();
   // The end of a number whose exponent passed 2147483647 at the digit just consumed: with a
   // non-zero digit before the `e` and no `-` after it, "number out of range" right there;
-  // otherwise the rest of the exponent is consumed and the number is zero, with its sign.
-  __attribute__((cold, noinline)) Number exponent_overflow(const char* start, bool negative,
-                                                           bool exp_negative, bool convert);
+  // otherwise the rest of the exponent is consumed (and the number is zero, with its sign).
+  __attribute__((cold, noinline)) void exponent_overflow(const char* start, bool exp_negative, bool convert);
   void escape(std::string& out);
   unsigned hex4();
 
