@@ -243,15 +243,9 @@ def test_long_exponents_that_read(place, text, result):
     assert read(place, text) == result
 
 
-@pytest.mark.parametrize("exponent, outcome", [
-    ("e200000", f"{RANGE} at line 1 column 150043"),
-    ("e150000", '{"tag":"a","props":{"p":{"Float":0.1}}}'),
-    ("e100000", '{"tag":"a","props":{"p":{"Float":0.0}}}'),
-])
-def test_exponents_weighed_against_a_long_run_of_zeros(exponent, outcome):
+def test_exponents_weighed_against_a_long_run_of_zeros():
     # 150000 zeros after the point: only the whole exponent tells overflow from underflow
-    text = '{"tag":"a","props":{"p":{"Float":0.%s1%s}}}' % ("0" * 150000, exponent)
-    try:
-        assert read("tree", text) == outcome
-    except ValueError as e:
-        assert str(e) == outcome
+    text = '{"tag":"a","props":{"p":{"Float":0.%s1%%s}}}' % ("0" * 150000)
+    assert error("tree", text % "e200000") == f"{RANGE} at line 1 column 150043"
+    assert read("tree", text % "e150000") == '{"tag":"a","props":{"p":{"Float":0.1}}}'
+    assert read("tree", text % "e100000") == '{"tag":"a","props":{"p":{"Float":0.0}}}'
