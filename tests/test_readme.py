@@ -45,3 +45,42 @@ def test_docs_sessions(page: Path):
 
 def test_readme_links_the_reference():
     assert "(docs/reference.md)" in README.read_text(encoding="utf-8")
+
+
+def _handler_examples() -> list[str]:
+    """The handlers, expressions and references that the reference shows inline in their written
+    form (a string tag), one per code span."""
+    text = (ROOT / "docs" / "reference.md").read_text(encoding="utf-8")
+    return re.findall(r'`(\{"(?:kind|expr|ref)":"[^`]*\})`', text)
+
+
+@pytest.mark.parametrize("example", _handler_examples())
+def test_inline_handlers_are_written_as_shown(example: str):
+    """Each inline handler, expression or reference reads, and is the text velmor writes for it."""
+    import velmor
+
+    if example.startswith('{"kind":'):
+        holder = '{"tag":"x","events":{"e":%s}}'
+    elif example.startswith('{"expr":'):
+        holder = '{"tag":"x","events":{"e":{"kind":"set-field","field":"f","value":%s}}}'
+    else:
+        holder = '{"tag":"x","events":{"e":{"kind":"toggle","target":%s,"prop":"p"}}}'
+    tree = holder % example
+    assert velmor.apply(tree, '{"ops":[]}') == tree
+
+
+def _slug(heading: str) -> str:
+    """The anchor a Markdown renderer gives a heading: lower case, punctuation dropped, spaces
+    as hyphens."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+
+
+@pytest.mark.parametrize("page", [README, *DOCS], ids=lambda p: p.name)
+def test_links_within_the_docs_resolve(page: Path):
+    text = page.read_text(encoding="utf-8")
+    for target, anchor in re.findall(r"\]\(((?:[\w./-]+\.md)?)(?:#([\w-]+))?\)", text):
+        linked = (page.parent / target).resolve() if target else page
+        assert linked.is_file(), f"{page.name} links to {target}, which is not there"
+        if anchor:
+            headings = re.findall(r"^#+ (.*)$", linked.read_text(encoding="utf-8"), flags=re.M)
+            assert anchor in {_slug(h) for h in headings}, f"{page.name} links to #{anchor}, no such heading"
