@@ -69,6 +69,15 @@ def test_inline_handlers_are_written_as_shown(example: str):
     assert velmor.apply(tree, '{"ops":[]}') == tree
 
 
+@pytest.mark.parametrize("page", [README, *DOCS], ids=lambda p: p.name)
+def test_json_blocks_are_trees(page: Path):
+    """A ```json block shows a tree: it reads as one."""
+    import velmor
+
+    for block in re.findall(r"```json\n(.*?)```", page.read_text(encoding="utf-8"), flags=re.S):
+        velmor.apply(block, '{"ops":[]}')
+
+
 def _slug(heading: str) -> str:
     """The anchor a Markdown renderer gives a heading: lower case, punctuation dropped, spaces
     as hyphens."""
