@@ -45,7 +45,8 @@ async function wasmBytes(source) {
  *   a tree or patch wrapped in a frame
  * @property {(frame: Uint8Array) => string} decodeFrame `{"kind":…,"model_type":…,"payload":…,"rev":…}`
  * @property {(manifest: string) => string} parseCem the JSON list of component schemas of a manifest
- * @property {() => number} memorySize the bytes of WebAssembly memory the module holds now
+ * @property {() => {reserved: number, used: number}} memoryStats the bytes of WebAssembly memory
+ *   the module holds, and of those the bytes its allocator has handed out
  */
 
 /**
@@ -148,8 +149,8 @@ function bind(core) {
       const [held, [m]] = marshal('parseCem()', [['manifest', manifest, text]]);
       return run(held, () => core._velmor_parse_cem(m[0], m[1]), false);
     },
-    memorySize() {
-      return core.HEAPU8.buffer.byteLength;
+    memoryStats() {
+      return { reserved: core.HEAPU8.buffer.byteLength, used: core._velmor_heap_used() };
     },
   });
 }
