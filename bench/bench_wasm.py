@@ -17,20 +17,20 @@ most 150 KB gzipped together.
 from __future__ import annotations
 
 import gzip
-import http.server
 import json
 import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 from pathlib import Path
 
 import velmor
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
+sys.path.insert(0, str(ROOT / "tests"))
 
+import browser  # noqa: E402
 import treegen  # noqa: E402
 from measure import best  # noqa: E402
 
@@ -86,42 +86,11 @@ window.result = measure(await load(), inputs);
 
 
 def in_chromium(folder: Path) -> dict | None:
-    chromium = shutil.which("chromium")
-    try:
-        from playwright.sync_api import sync_playwright
-    except ImportError:
+    if browser.unavailable():
         return None
-    if chromium is None:
-        return None
-
-    class Handler(http.server.SimpleHTTPRequestHandler):
-        def translate_path(self, path: str) -> str:
-            path = path.split("?")[0]
-            if path == "/":
-                return str(folder / "index.html")
-            if path.startswith("/inputs/"):
-                return str(folder / path[len("/inputs/"):])
-            return str(ROOT / path.lstrip("/"))
-
-        def log_message(self, *args) -> None:
-            pass
-
-    Handler.extensions_map = {**Handler.extensions_map, ".mjs": "text/javascript", ".js": "text/javascript",
-                              ".wasm": "application/wasm"}
-    (folder / "index.html").write_text(PAGE, encoding="utf-8")
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    try:
-        with sync_playwright() as p:
-            browser = p.chromium.launch(executable_path=chromium, headless=True)
-            page = browser.new_page()
-            page.goto(f"http://127.0.0.1:{server.server_address[1]}/")
-            page.wait_for_function("window.result !== undefined", timeout=300_000)
-            result = page.evaluate("window.result")
-            browser.close()
-            return result
-    finally:
-        server.shutdown()
+    with browser.page(PAGE, inputs=folder) as tab:
+        tab.wait_for_function("window.result !== undefined", timeout=300_000)
+        return tab.evaluate("window.result")
 
 
 def sizes() -> list[tuple[str, int, int]]:
