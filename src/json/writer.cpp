@@ -170,6 +170,8 @@ Out::Out(std::size_t expected) {
   cur_ = end_ = buf_.data();
 }
 
+Out::Out(std::string&& written) : buf_(std::move(written)) { cur_ = end_ = buf_.data() + buf_.size(); }
+
 void Out::grow(std::size_t n) {
   std::size_t used = size();
   if (n > buf_.max_size() - used) throw std::bad_alloc();
