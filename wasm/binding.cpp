@@ -12,6 +12,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#ifdef __wasm_simd128__
+#include <wasm_simd128.h>
+#endif
 
 #include "velmor.hpp"
 
@@ -43,6 +46,25 @@ VELMOR_EXPORT void velmor_free(void* p) { std::free(p); }
 
 // Bytes the allocator has handed out and not had back: what a leak would make grow.
 VELMOR_EXPORT std::size_t velmor_heap_used() { return mallinfo().uordblks; }
+
+// Whether the bytes hold U+FFFD (EF BF BD). TextEncoder writes it for a lone surrogate, so only a
+// text whose bytes hold it needs the (slower) look for one on the JavaScript side.
+VELMOR_EXPORT int velmor_has_replacement(const char* bytes, std::size_t n) {
+  auto p = reinterpret_cast<const unsigned char*>(bytes);
+  auto at = [&](std::size_t i) { return p[i] == 0xEF && i + 2 < n && p[i + 1] == 0xBF && p[i + 2] == 0xBD; };
+  std::size_t i = 0;
+#ifdef __wasm_simd128__
+  const v128_t lead = wasm_i8x16_splat(static_cast<std::int8_t>(0xEF));
+  for (; i + 16 <= n; i += 16) {
+    if (!wasm_v128_any_true(wasm_i8x16_eq(wasm_v128_load(p + i), lead))) continue;
+    for (std::size_t j = i; j < i + 16; ++j)
+      if (at(j)) return 1;
+  }
+#endif
+  for (; i < n; ++i)
+    if (at(i)) return 1;
+  return 0;
+}
 
 VELMOR_EXPORT const char* velmor_out_data() { return out.data(); }
 VELMOR_EXPORT std::size_t velmor_out_size() { return out.size(); }

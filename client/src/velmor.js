@@ -76,8 +76,10 @@ function bind(core) {
     const room = value.length * 3;
     const ptr = alloc(room, held);
     const { written } = encoder.encodeInto(value, core.HEAPU8.subarray(ptr, ptr + room));
-    // encodeInto writes U+FFFD for a lone surrogate; a text of one byte per code unit has none.
-    if (written !== value.length && !(value.isWellFormed ? value.isWellFormed() : !SURROGATE.test(value))) {
+    // encodeInto writes U+FFFD for a lone surrogate; a text of one byte per code unit has none,
+    // nor has one whose bytes lack U+FFFD (which the module finds faster than the text's check).
+    if (written !== value.length && core._velmor_has_replacement(ptr, written)
+        && !(value.isWellFormed ? value.isWellFormed() : !SURROGATE.test(value))) {
       throw new TypeError(`${fn}: '${name}' holds a lone surrogate, which has no UTF-8 form`);
     }
     return [ptr, written];

@@ -68,6 +68,23 @@ test('rev: a BigInt up to 2**64 - 1 or a non-negative safe integer', () => {
   }
 });
 
+test('a lone surrogate is refused wherever it lies, and a real U+FFFD is not taken for one', () => {
+  // Places inside and across the module's 16-byte blocks of the text's UTF-8, and in the tail.
+  const pad = 'x'.repeat(37);
+  const refused = (e) => e instanceof TypeError && e.message === "parseCem(): 'manifest' holds a lone surrogate, which has no UTF-8 form";
+  for (const at of [0, 1, 14, 15, 16, 17, 31, 35, 37]) {
+    const [before, after] = [pad.slice(0, at), pad.slice(at)];
+    for (const lone of ['\ud800', '\udfff']) {
+      assert.throws(() => v.parseCem(`é${before}${lone}${after}`), refused, `${lone} at ${at}`);
+      assert.throws(() => v.parseCem(`\ufffd${before}${lone}${after}`), refused, `${lone} at ${at} after U+FFFD`);
+      assert.throws(() => v.parseCem(`${before}${lone}${after}\ufffd`), refused, `${lone} at ${at} before U+FFFD`);
+    }
+    const text = `${before}\ufffd${after}\ud83d\ude00\ufffd`;
+    const frame = v.encodeFrame(JSON.stringify(text), 'm', 'snapshot', 1, 'application/json');
+    assert.equal(v.decodeFrame(frame), `{"kind":"snapshot","model_type":"m","payload":${JSON.stringify(text)},"rev":1}`);
+  }
+});
+
 test('wrong arguments throw TypeError or RangeError, and nothing is called', () => {
   const cases = [
     [() => v.diff(1, NEW), TypeError, "diff(): 'old' must be a string, not number"],

@@ -170,6 +170,8 @@ Out::Out(std::size_t expected) {
   cur_ = end_ = buf_.data();
 }
 
+Out::Out(std::string&& written) : buf_(std::move(written)) { cur_ = end_ = buf_.data() + buf_.size(); }
+
 void Out::grow(std::size_t n) {
   std::size_t used = size();
   if (n > buf_.max_size() - used) throw std::bad_alloc();
@@ -236,6 +238,7 @@ void write_long_string(Out& out, std::string_view s) {
   out.commit(d);
 }
 
+// Runs go in as pointer and size: libc++ copies a range of two pointers byte by byte.
 void write_string(std::string& out, std::string_view s) {
   out.push_back('"');
   const char* p = s.data();
@@ -247,12 +250,12 @@ void write_string(std::string& out, std::string_view s) {
       ++p;
       continue;
     }
-    out.append(run, p);
+    out.append(run, static_cast<std::size_t>(p - run));
     char esc[6];
     out.append(esc, put_escape(esc, c));
     run = ++p;
   }
-  out.append(run, end);
+  out.append(run, static_cast<std::size_t>(end - run));
   out.push_back('"');
 }
 
@@ -273,7 +276,7 @@ void write_u64(Out& out, std::uint64_t v) {
 void write_u64(std::string& out, std::uint64_t v) {
   char buf[24];
   auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
+  out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
 void write_i64(Out& out, std::int64_t v) {
@@ -284,7 +287,7 @@ void write_i64(Out& out, std::int64_t v) {
 void write_i64(std::string& out, std::int64_t v) {
   char buf[24];
   auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
+  out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
 void write_f64(Out& out, double v) {

@@ -41,6 +41,8 @@ class Out {
  public:
   // `expected`: the size the output will likely reach, reserved up front.
   explicit Out(std::size_t expected = 0);
+  // Goes on after the bytes of `written`, whose reserved capacity becomes room.
+  explicit Out(std::string&& written);
   Out(const Out&) = delete;
   Out& operator=(const Out&) = delete;
 

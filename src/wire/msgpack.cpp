@@ -297,7 +297,7 @@ class Checker {
 // where reading the canonical text would stop.
 class Writer {
  public:
-  Writer(std::string_view bytes, const Plan& plan, std::string& out)
+  Writer(std::string_view bytes, const Plan& plan, json::Out& out)
       : begin_(reinterpret_cast<const Byte*>(bytes.data())), cur_(begin_), plan_(plan), out_(out) {}
 
   void value() {
@@ -460,7 +460,7 @@ class Writer {
   const Byte* begin_;
   const Byte* cur_;
   const Plan& plan_;
-  std::string& out_;
+  json::Out& out_;
   int depth_ = 0;
   bool too_deep_ = false;
 };
@@ -471,8 +471,12 @@ void msgpack_to_json(std::string_view bytes, std::string& out) {
   if (bytes.size() > UINT32_MAX) throw std::length_error("payload longer than a frame allows");
   Plan plan = Checker(bytes).run();
   std::size_t base = out.size();
-  Writer w(bytes, plan, out);
+  // Written through json::Out: a byte there is one bounds check, where std::string's push_back
+  // also tests for its short form.
+  json::Out o(std::move(out));
+  Writer w(bytes, plan, o);
   w.value();
+  out = o.take();
   if (w.too_deep()) {
     std::size_t at = out.find('\xFF', base);
     throw json::ReadError{"recursion limit exceeded", at - base + 1};
