@@ -16,6 +16,7 @@
 
 #include "arena.hpp"
 #include "json/scan.hpp"
+#include "json/writer.hpp"
 #include "text.hpp"
 
 namespace velmor::json {
@@ -63,6 +64,10 @@ class Reader {
   // For values that die with the read of one larger value; rewound by whoever uses it.
   Arena& temp() { return temp_; }
   Scratch& scratch() { return scratch_; }
+  // Where values kept as canonical text are written while they are read, and room to reorder
+  // an object's members in.
+  Out& canonical_out() { return canonical_out_; }
+  std::string& canonical_spare() { return canonical_spare_; }
   std::size_t here() const { return static_cast<std::size_t>(cur_ - begin_); }
   // Where the cursor stands (and how deep), for a reader that tries one shape of a value and,
   // when the value turns out otherwise, goes back and reads it again another way.
@@ -308,6 +313,8 @@ class Reader {
   Arena temp_{4096};
   Scratch scratch_;
   std::string buf_;
+  Out canonical_out_;
+  std::string canonical_spare_;
   int depth_left_ = kMaxDepth + 1;
   bool check_utf8_;
 };

@@ -58,7 +58,7 @@ void read_binding_field(Reader& r, Binding& b, std::size_t field) {
       if (r.null()) {
         b.compute.reset();
       } else {
-        b.compute = json::read_value(r);
+        b.compute = json::read_canonical(r);
       }
       break;
     default: b.mode = static_cast<BindingMode>(r.unit_variant(kModes)); break;

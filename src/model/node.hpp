@@ -27,7 +27,7 @@ enum class BindingMode : std::uint8_t { OneWay, TwoWay };
 
 struct Binding {
   std::optional<Text> field;
-  std::optional<json::Value> compute;  // canonical; never JSON null
+  std::optional<json::Canonical> compute;  // never JSON null
   BindingMode mode = BindingMode::OneWay;
 };
 
