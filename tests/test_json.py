@@ -198,7 +198,7 @@ def test_nesting_limit_applies_to_skipped_members():
     ("1e999", None),  # skipped numbers are not converted
     ("[1,{\"a\":[true,null]}]", None),
     ("01", "invalid number at line 1 column 17"),
-    ("[1,]", "trailing comma at line 1 column 19"),
+    ("[1,]", "expected value at line 1 column 19"),
     ('"\\q"', "invalid escape at line 1 column 18"),
     ("{1:2}", "key must be a string at line 1 column 17"),
     ("tru", "expected ident at line 1 column 19"),

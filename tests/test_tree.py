@@ -194,21 +194,23 @@ EXPR_NAMES = "expected one of `lit`, `event`, `not`, `prop`, `field`, `obj`, `co
 
 
 @pytest.mark.parametrize("action, message, column", [
-    # a handler's own tag problems are placed just after the tag value
+    # a handler's own tag problems are placed just after the tag value, a bracket in front of it
     ('{"kind":"SET"}', f"unknown variant `SET`, {ACTION_NAMES}", E + 13),
     ('{"x":1,"kind":"nope" }', f"unknown variant `nope`, {ACTION_NAMES}", E + 20),
     ('{"kind":true}', "invalid type: boolean `true`, expected variant identifier", E + 12),
     ('{"kind":-1}', "invalid type: integer `-1`, expected variant identifier", E + 10),
-    ('{"kind":[1]}', "invalid type: sequence, expected variant identifier", E + 11),
+    ('{"kind":[1]}', "invalid type: sequence, expected variant identifier", E + 8),
     ('["bogus"]', f"unknown variant `bogus`, {ACTION_NAMES}", E + 8),
     ('{"kind":"js","kind":"js"}', "duplicate field `kind`", E + 19),
+    # a missing or too large tag just past the handler's own closing bracket
+    ('{"event":"x"}', "missing field `kind`", E + 13),
+    ("[]", "missing field `kind`", E + 2),
+    ('{"kind":10}', "invalid value: integer `10`, expected variant index 0 <= i < 10", E + 11),
+    # a handler that is a scalar just after it
+    ('"js"', 'invalid type: string "js", expected internally tagged enum Action', E + 4),
+    ("null", "invalid type: null, expected internally tagged enum Action", E + 4),
     # everything else is placed by the events object, after its closing brace
     ('{"kind":"emit"}', "missing field `event`", None),
-    ('{"event":"x"}', "missing field `kind`", None),
-    ("[]", "missing field `kind`", None),
-    ('{"kind":10}', "invalid value: integer `10`, expected variant index 0 <= i < 10", None),
-    ('"js"', 'invalid type: string "js", expected internally tagged enum Action', None),
-    ("null", "invalid type: null, expected internally tagged enum Action", None),
     ('{"kind":"emit","event":"a","event":"b"}', "duplicate field `event`", None),
     ('{"kind":"emit","event":5}', "invalid type: integer `5`, expected a string", None),
     ('["js","h","x"]', "invalid length 2, expected 1 element in sequence", None),

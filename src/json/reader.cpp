@@ -496,14 +496,16 @@ std::string_view Reader::escaped_string() {
   return s;
 }
 
+// Unlike a string that is read, a skipped one reports a control character in front of it.
 void Reader::skip_string() {
   ++cur_;
   for (;;) {
     cur_ = find_string_stop(cur_, end_);
     if (cur_ == end_) fail_here("EOF while parsing a string");
-    char c = *cur_++;
+    char c = *cur_;
+    if (c != '"' && c != '\\') fail_here(kControl);
+    ++cur_;
     if (c == '"') return;
-    if (c != '\\') fail_here(kControl);
     if (cur_ == end_) fail_here("EOF while parsing a string");
     switch (*cur_++) {
       case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;
@@ -534,10 +536,20 @@ void Reader::skip_value() {
       skip_string();
       return;
     case '[': {
+      // After a comma a value must follow: `]` there is "expected value", not a trailing comma.
       enter();
-      Seq seq;
-      while (next_element(seq)) skip_value();
-      end_array();
+      int k = peek();
+      if (k < 0) bad_element(k);
+      if (k != ']') {
+        for (;;) {
+          skip_value();
+          k = peek();
+          if (k != ',') break;
+          ++cur_;
+        }
+        if (k != ']') bad_element(k);
+      }
+      ++cur_;
       leave();
       return;
     }
@@ -556,7 +568,7 @@ void Reader::skip_value() {
           fail_next("expected `,` or `}`");
         }
         first = false;
-        if (k == '}') fail_next("trailing comma");
+        // After a comma a key must follow: `}` there is "key must be a string".
         if (k < 0) fail_next("EOF while parsing a value");
         if (k != '"') fail_next("key must be a string");
         skip_string();

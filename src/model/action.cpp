@@ -675,13 +675,34 @@ Action read_action(Reader& r) {
 
 namespace {
 
+// The tag of a top-level action, read when it is reached. An unknown or mistyped tag is reported
+// just after it, and a container in front of its bracket, before anything in it is read; a tag
+// that is merely too large waits for the action's closing bracket (see tag_at_end()).
+Value read_top_tag(Reader& r, Arena& raw, TagCheck& check) {
+  int c = r.peek();
+  if (c == '[' || c == '{') {
+    r.fail_here(std::string("invalid type: ") + (c == '[' ? "sequence" : "map") +
+                ", expected variant identifier");
+  }
+  Value tag = json::read_value(r, json::Objects::Raw, raw);
+  check = check_tag(tag, kAction);
+  if (check.problem == TagProblem::Unknown || check.problem == TagProblem::WrongKind) {
+    r.fail_here(tag_message(tag, kAction, check.problem));
+  }
+  return tag;
+}
+
+// A missing or too large tag, reported just past the action's own closing bracket.
+void tag_at_end(Reader& r, bool have_tag, const Value& tag, const TagCheck& check) {
+  if (!have_tag) r.fail_here(missing(kAction.tag_member));
+  if (check.problem != TagProblem::None) r.fail_here(tag_message(tag, kAction, check.problem));
+}
+
 Action read_raw_action(Reader& r, Arena& raw) {
   Arena& arena = r.arena();
   Scratch& s = r.scratch();
   int c = r.peek();
   if (c == '{') {
-    // Members are kept raw; the tag is looked at as soon as it is read, so that an unknown or
-    // mistyped tag is reported just after it.
     std::size_t mark = s.mark();
     bool have_tag = false;
     Value tag;
@@ -691,19 +712,14 @@ Action read_raw_action(Reader& r, Arena& raw) {
         if (have_tag) r.duplicate(key);
         r.colon();
         have_tag = true;
-        tag = json::read_value(r, json::Objects::Raw, raw);
-        check = check_tag(tag, kAction);
-        if (check.problem == TagProblem::Unknown || check.problem == TagProblem::WrongKind) {
-          r.fail_here(tag_message(tag, kAction, check.problem));
-        }
+        tag = read_top_tag(r, raw, check);
         return;
       }
       r.colon();
       s.push(Member{key, json::read_value(r, json::Objects::Raw, raw)});
     });
     json::Object members = s.pop<Member>(raw, mark);
-    if (!have_tag) Reader::fail(missing(kAction.tag_member));
-    if (check.problem != TagProblem::None) Reader::fail(tag_message(tag, kAction, check.problem));
+    tag_at_end(r, have_tag, tag, check);
     Body body;
     body.tag_member = kAction.tag_member;
     body.members = std::span<const Member>(members.data(), members.size());
@@ -717,23 +733,18 @@ Action read_raw_action(Reader& r, Arena& raw) {
     r.array([&](Reader::Seq& seq) {
       if (!r.next_element(seq)) return;
       have_tag = true;
-      tag = json::read_value(r, json::Objects::Raw, raw);
-      check = check_tag(tag, kAction);
-      if (check.problem == TagProblem::Unknown || check.problem == TagProblem::WrongKind) {
-        r.fail_here(tag_message(tag, kAction, check.problem));
-      }
+      tag = read_top_tag(r, raw, check);
       while (r.next_element(seq)) s.push(json::read_value(r, json::Objects::Raw, raw));
     });
     json::Array elements = s.pop<Value>(raw, mark);
-    if (!have_tag) Reader::fail(missing(kAction.tag_member));
-    if (check.problem != TagProblem::None) Reader::fail(tag_message(tag, kAction, check.problem));
+    tag_at_end(r, have_tag, tag, check);
     Body body;
     body.array = true;
     body.elements = std::span<const Value>(elements.data(), elements.size());
     return build_action(arena, check.index, body);
   }
   Value v = json::read_value(r, json::Objects::Raw, raw);
-  Reader::fail("invalid type: " + json::describe(v) + ", expected internally tagged enum Action");
+  r.fail_here("invalid type: " + json::describe(v) + ", expected internally tagged enum Action");
 }
 
 }  // namespace

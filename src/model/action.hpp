@@ -109,7 +109,10 @@ struct Action {
 
 // Reads the action at the cursor of a tree or patch text (a handler in a node's `events` or in a
 // SetEvent operation). The value is read whole and then interpreted; errors of interpretation
-// carry no position of their own.
+// carry no position of their own, except those of the top-level tag, which is analysed while
+// the value is read: a value that is not an object or array, and a mistyped or unknown tag, are
+// reported where they are found, a missing or too large tag just past the action's closing
+// bracket.
 Action read_action(json::Reader& r);
 
 void write(json::Out& out, const Action& a);
