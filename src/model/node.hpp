@@ -46,10 +46,11 @@ struct NodeMaps {
   bool empty() const { return props.empty() && slots.empty() && events.empty() && bindings.empty(); }
 };
 
-// 32 bytes: the tag and the key as pointer and 32-bit length each (no text of a tree reaches
+// 32 bytes on 64-bit hosts (24 on wasm32, padded to the 8-byte multiple that the readers' scratch
+// stack keeps): the tag and the key as pointer and 32-bit length each (no text of a tree reaches
 // 4 GB: its arrays count elements in 32 bits too), the maps behind one pointer. Copies share
 // the maps, like the arrays of ArenaVec: whoever changes them must be the tree's only holder.
-struct Node {
+struct alignas(8) Node {
   Text tag() const { return {tag_, tag_size_}; }
   void set_tag(Text t) {
     tag_ = t.data();
