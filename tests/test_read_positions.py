@@ -174,3 +174,78 @@ TAGS = "expected one of `set`, `toggle`, `set-field`, `toggle-field`, `seq`, `em
 ])
 def test_top_level_handlers(place, text, message):
     assert error(place, text) == message
+
+
+# ---- long exponents -------------------------------------------------------------------------------
+# The exponent's digits are consumed one at a time, up to and including the one that takes its
+# value past 2147483647. With a non-zero digit before the `e` and no `-` after it the number is
+# out of range right there (the rest is never read); otherwise it reads as zero with its sign.
+
+RANGE = "number out of range"
+
+
+@pytest.mark.parametrize("place, text, message", [
+    ("tree", '{"tag":"a","props":{"p":{"Float":1e99999999999}}}', f"{RANGE} at line 1 column 45"),
+    ("tree", '{"tag":"a","props":{"p":{"Float":-1e99999999999}}}', f"{RANGE} at line 1 column 46"),
+    ("tree", '{"tag":"a","props":{"p":{"Float":1.5e99999999999}}}', f"{RANGE} at line 1 column 47"),
+    ("tree", '{"tag":"a","props":{"p":{"Float":1e+99999999999}}}', f"{RANGE} at line 1 column 46"),
+    ("tree", '{"tag":"a","props":{"p":{"Float":12345678901234567890123e99999999999}}}', f"{RANGE} at line 1 column 67"),
+    ("tree", '{"tag":"a","props":{"p":{"Float":0.0001E99999999999}}}', f"{RANGE} at line 1 column 50"),
+    # leading zeros add no value; the tenth digit of 2147483648 passes the limit, the rest is unread
+    ("tree", '{"tag":"a","props":{"p":{"Float":1e000000000000000099999999999}}}', f"{RANGE} at line 1 column 61"),
+    ("tree", '{"tag":"a","props":{"p":{"Float":1e21474836480000}}}', f"{RANGE} at line 1 column 45"),
+    ("tree", '{"tag":"a","props":{"p":{"Float":1e2147483647}}}', f"{RANGE} at line 1 column 45"),
+    ("tree", '{"tag":"a","props":{"p":{"Int":-1e99999999999}}}', f"{RANGE} at line 1 column 44"),
+    ("tree", '{"tag":"a","props":{"p":{"Submodel":1.5e+99999999999}}}', f"{RANGE} at line 1 column 51"),
+    ("tree", '{"tag":"a","bindings":{"b":{"mode":"one-way","compute":[1, 12345678901234567890123e99999999999]}}}',
+     f"{RANGE} at line 1 column 93"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":"set-field","field":"f","value":{"expr":"lit","value":0.0001E99999999999}}}}',
+     f"{RANGE} at line 1 column 104"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":"js","handler":"h","x":1e000000000000000099999999999}}}',
+     f"{RANGE} at line 1 column 84"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":"seq","actions":[{"kind":"js","handler":"h","x":{"y":2e+99999999999}}]}}}',
+     f"{RANGE} at line 1 column 99"),
+    ("tree", '{"tag":"a","events":{"e":{"kind":1e21474836480000}}}', f"{RANGE} at line 1 column 45"),
+    ("patch", '{"ops":[{"RemoveChild":{"path":[],"slot":"s","index":1e99999999999}}]}', f"{RANGE} at line 1 column 65"),
+    ("patch", '{"ops":[{"RemoveProp":{"path":[{"slot":"s","index":1e+99999999999}],"name":"a"}}]}',
+     f"{RANGE} at line 1 column 64"),
+    ("patch", '{"ops":[{"SetProp":[[],"p",{"Float":\n-0.5e99999999999}]}]}', f"{RANGE} at line 2 column 15"),
+    ("header", HEADER.replace('"rev":1', '"rev":1e99999999999') + "}", f"bad frame header: {RANGE} at line 1 column 74"),
+    ("header", HEADER.replace('"target":0', '"target":-5e+99999999999') + "}",
+     f"bad frame header: {RANGE} at line 1 column 68"),
+    ("header", HEADER.replace('"rev":1', '"rev":0e99999999999') + "}",
+     "bad frame header: invalid type: floating point `0.0`, expected u64 at line 1 column 75"),
+    ("json frame", "[1e99999999999]", f"{RANGE} at line 1 column 13"),
+    ("json frame", '{"a":{"b":-1.5e99999999999}}', f"{RANGE} at line 1 column 25"),
+    ("msgpack frame", "[0, 1e+99999999999]", f"{RANGE} at line 1 column 17"),
+    ("msgpack frame", "99999999999999999999.5e99999999999", f"{RANGE} at line 1 column 33"),
+])
+def test_long_exponents(place, text, message):
+    assert error(place, text) == message
+
+
+ZEROS = "[0e99999999999,1e-99999999999,-1e-99999999999,-0.000e+99999999999999999999,1e-2147483648,0.0e99999999999]"
+
+
+@pytest.mark.parametrize("place, text, result", [
+    ("tree", '{"tag":"a","props":{"p":{"Float":-1e-99999999999},"q":{"Float":0.0e99999999999}}}',
+     '{"tag":"a","props":{"p":{"Float":-0.0},"q":{"Float":0.0}}}'),
+    ("tree", '{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"lit","value":-0e+99999999999}}}}',
+     '{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"lit","value":-0.0}}}}'),
+    ("json frame", ZEROS, decoded("[0.0,0.0,-0.0,-0.0,0.0,0.0]", kind="patch")),
+    ("msgpack frame", ZEROS, decoded("[0.0,0.0,-0.0,-0.0,0.0,0.0]", kind="patch")),
+    # skipped numbers are not converted, however long their exponent
+    ("tree", '{"tag":"a","x":[1e99999999999,-1.5e+99999999999]}', '{"tag":"a"}'),
+    ("header", HEADER + ',"x":1e99999999999}', decoded("{}", kind="patch")),
+    ("manifest", '{"modules":[],"x":1e99999999999}', "[]"),
+])
+def test_long_exponents_that_read(place, text, result):
+    assert read(place, text) == result
+
+
+def test_exponents_weighed_against_a_long_run_of_zeros():
+    # 150000 zeros after the point: only the whole exponent tells overflow from underflow
+    text = '{"tag":"a","props":{"p":{"Float":0.%s1%%s}}}' % ("0" * 150000)
+    assert error("tree", text % "e200000") == f"{RANGE} at line 1 column 150043"
+    assert read("tree", text % "e150000") == '{"tag":"a","props":{"p":{"Float":0.1}}}'
+    assert read("tree", text % "e100000") == '{"tag":"a","props":{"p":{"Float":0.0}}}'

@@ -310,7 +310,7 @@ Number Reader::scan_number(bool convert) {
     fail_here("invalid number");
   }
   // For floats: the digits before and after the point as one integer (while it stays below
-  // 10^18), the number of digits after the point, and the exponent (its size capped).
+  // 10^18), the number of digits after the point, and the exponent.
   std::uint64_t digits = mantissa;
   bool all_digits = !overflow;
   int places = 0;
@@ -340,9 +340,14 @@ Number Reader::scan_number(bool convert) {
       ++cur_;
       fail_here("invalid number");
     }
-    while (cur_ != end_ && is_digit(*cur_)) {
-      exponent = std::min(exponent * 10 + (*cur_ - '0'), 100000);
-      ++cur_;
+    exponent = exponent_digits();
+    if (exponent < 0) {
+      // Past 2147483647: out of range, or else zero (the digits are set to read as zero).
+      exponent_overflow(start, exp_negative, convert);
+      digits = 0;
+      all_digits = true;
+      places = 0;
+      exponent = 0;
     }
     if (exp_negative) exponent = -exponent;
   }
@@ -364,7 +369,7 @@ Number Reader::scan_number(bool convert) {
   n.kind = Number::Kind::Float;
   // Up to 2^53 the digits are exact as a double, and so is 10^k up to 10^22: one multiplication
   // or division then rounds correctly.
-  int scale = exponent - places;
+  long long scale = static_cast<long long>(exponent) - places;
   if (all_digits && digits <= (std::uint64_t(1) << 53) && scale >= -22 && scale <= 22) {
     double f = static_cast<double>(digits);
     f = scale < 0 ? f / kPow10[-scale] : f * kPow10[scale];
@@ -392,20 +397,32 @@ Number Reader::scan_number(bool convert) {
         ++magnitude;
       }
     }
-    if (p != cur_) {
-      ++p;
-      bool exp_negative = *p == '-';
-      if (*p == '+' || *p == '-') ++p;
-      long long e = 0;
-      for (; p != cur_; ++p) e = std::min<long long>(e * 10 + (*p - '0'), 1000000000LL);
-      magnitude += exp_negative ? -e : e;
-    }
+    magnitude += exponent;
     if (magnitude > 0) fail_here("number out of range");
     n.f = negative ? -0.0 : 0.0;
   } else if (!std::isfinite(n.f)) {
     fail_here("number out of range");
   }
   return n;
+}
+
+int Reader::exponent_digits() {
+  int v = 0;
+  while (cur_ != end_ && is_digit(*cur_)) {
+    int d = *cur_++ - '0';
+    if (v > (INT32_MAX - d) / 10) return -1;
+    v = v * 10 + d;
+  }
+  return v;
+}
+
+void Reader::exponent_overflow(const char* start, bool exp_negative, bool convert) {
+  bool zero = true;
+  for (const char* p = start; *p != 'e' && *p != 'E'; ++p) {
+    if (*p >= '1' && *p <= '9') zero = false;
+  }
+  if (convert && !zero && !exp_negative) fail_here("number out of range");
+  while (cur_ != end_ && is_digit(*cur_)) ++cur_;
 }
 
 unsigned Reader::hex4() {
@@ -503,9 +520,12 @@ void Reader::skip_string() {
     cur_ = find_string_stop(cur_, end_);
     if (cur_ == end_) fail_here("EOF while parsing a string");
     char c = *cur_;
-    if (c != '"' && c != '\\') fail_here(kControl);
+    if (c == '"') {
+      ++cur_;
+      return;
+    }
+    if (c != '\\') fail_here(kControl);
     ++cur_;
-    if (c == '"') return;
     if (cur_ == end_) fail_here("EOF while parsing a string");
     switch (*cur_++) {
       case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': break;

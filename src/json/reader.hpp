@@ -323,6 +323,13 @@ class Reader {
   void skip_string();
   // Scans a number literal; converts it unless `convert` is false.
   Number scan_number(bool convert);
+  // Every exponent is read here, its first digit next: the digits are consumed one at a time.
+  // Its value, or -1 right after the digit that takes the value past 2147483647.
+  int exponent_digits();
+  // The end of a number whose exponent passed 2147483647 at the digit just consumed: with a
+  // non-zero digit before the `e` and no `-` after it, "number out of range" right there;
+  // otherwise the rest of the exponent is consumed (and the number is zero, with its sign).
+  __attribute__((cold, noinline)) void exponent_overflow(const char* start, bool exp_negative, bool convert);
   void escape(std::string& out);
   unsigned hex4();
 
