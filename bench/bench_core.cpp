@@ -7,6 +7,10 @@
 // Prints the best time of N runs (default 200) for: reading OLD as a tree, writing it back,
 // apply_json(OLD, no operations), frame encoding and decoding of OLD (MessagePack, and decoding
 // with the JSON codec), apply_json(OLD, PATCH) and diff_json(OLD, NEW) when given.
+//
+// Built with VELMOR_BENCH_ANCHOR (CMake defines it where libsimdjson-dev is installed), it also
+// times simdjson's DOM parse of the same texts, a generic native parser taken as the yardstick,
+// and prints each of the times above as a multiple of parsing the text(s) that call reads.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +25,10 @@
 #include "json/writer.hpp"
 #include "model/node.hpp"
 #include "velmor.hpp"
+
+#ifdef VELMOR_BENCH_ANCHOR
+#include <simdjson.h>
+#endif
 
 namespace {
 
@@ -130,19 +138,54 @@ int main(int argc, char** argv) {
   });
   report("decode_frame, json", t_jsd, n);
 
+  double t_apply = 0;
   if (files.size() >= 3) {
     std::string patch = load(files[2]);
-    double t = best_ms(runs, [&] {
+    t_apply = best_ms(runs, [&] {
       if (!velmor::apply_json(old_text, patch)) std::abort();
     });
-    report("apply", t, n);
+    report("apply", t_apply, n);
   }
+  double t_diff = 0;
+  std::string new_text;
   if (files.size() >= 2) {
-    std::string new_text = load(files[1]);
-    double t = best_ms(runs, [&] {
+    new_text = load(files[1]);
+    t_diff = best_ms(runs, [&] {
       if (!velmor::diff_json(old_text, new_text)) std::abort();
     });
-    report("diff", t, n + new_text.size());
+    report("diff", t_diff, n + new_text.size());
   }
+
+#ifdef VELMOR_BENCH_ANCHOR
+  // The parser is reused across runs, as a program that parses many texts would: its buffers
+  // are then allocated once, which is the anchor's best case.
+  simdjson::dom::parser parser;
+  auto anchor = [&](const std::string& text) {
+    simdjson::padded_string padded(text);
+    return best_ms(runs, [&] {
+      simdjson::dom::element doc;
+      if (parser.parse(padded).get(doc) != simdjson::SUCCESS) std::abort();
+    });
+  };
+  double a_old = anchor(old_text);
+  report("anchor: simdjson parse OLD", a_old, n);
+  double a_both = a_old;
+  if (!new_text.empty()) {
+    double a_new = anchor(new_text);
+    report("anchor: simdjson parse NEW", a_new, new_text.size());
+    a_both = a_old + a_new;
+  }
+  auto multiple = [](const char* what, double ms, double base) {
+    std::printf("%-28s %9.2fx\n", what, ms / base);
+  };
+  std::printf("multiples of the anchor (diff: of parsing both texts; the rest: of parsing OLD)\n");
+  multiple("x read tree", t_read, a_old);
+  multiple("x apply, no ops", t_noop, a_old);
+  multiple("x encode_frame, msgpack", t_mp, a_old);
+  multiple("x decode_frame, msgpack", t_mpd, a_old);
+  multiple("x decode_frame, json", t_jsd, a_old);
+  if (files.size() >= 3) multiple("x apply", t_apply, a_old);
+  if (files.size() >= 2) multiple("x diff", t_diff, a_both);
+#endif
   return 0;
 }

@@ -8,8 +8,9 @@ Inputs, written once into bench/data/limits-SIZE/ (ignored by git) and reused by
 - hostile payloads made of the smallest values: MessagePack arrays of nil, of small integers, of
   one-element arrays holding an empty map, of two-member maps with a repeated key, one map with
   a million members in descending key order; JSON arrays of `0` and of `[]` for encode_frame;
-  the JSON codec's equivalent (`[0,0,...]`) for decode_frame; and a tree whose one binding
-  computes `[0,0,...]`, for diff (against itself) and apply (with no operations).
+  the JSON codec's equivalent (`[0,0,...]`) for decode_frame; and, for diff (against itself) and
+  apply (with no operations), a tree whose one binding computes `[0,0,...]` and a tree whose one
+  slot holds nothing but children `{"tag":"b"}`.
 
 Each case runs in a fresh process: it reads its inputs from files, resets the peak resident set
 size (VmHWM, through /proc/self/clear_refs), calls the function once, and reports the growth of
@@ -72,6 +73,7 @@ def build(folder: str, size: int) -> None:
     put("empty-arrays.json", "[" + "[]," * (n // 3 - 1) + "[]]")
     put("zeros-json.bin", frame(("[" + "0," * (n // 2 - 1) + "0]").encode(), JSON))
     put("compute.json", '{"tag":"a","bindings":{"b":{"compute":[' + "0," * (n // 2 - 1) + '0],"mode":"one-way"}}}')
+    put("leaves.json", '{"tag":"a","slots":{"s":[' + '{"tag":"b"},' * (n // 12 - 1) + '{"tag":"b"}]}}')
     put("empty-patch.json", '{"ops":[]}')
 
 
@@ -101,6 +103,8 @@ CASES = [
     ("encode_frame msgpack, [[],[],...]", "encode_msgpack", ["empty-arrays.json"]),
     ("diff, binding compute [0,0,...]", "diff", ["compute.json", "compute.json"]),
     ("apply, binding compute [0,0,...]", "apply", ["compute.json", "empty-patch.json"]),
+    ('diff, children {"tag":"b"}', "diff", ["leaves.json", "leaves.json"]),
+    ('apply, children {"tag":"b"}', "apply", ["leaves.json", "empty-patch.json"]),
 ]
 
 

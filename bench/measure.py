@@ -39,9 +39,14 @@ def load(p):
     return data if p.endswith(".bin") else data.decode("utf-8")
 args = [load(p) for p in paths]
 if warm:
+    # The UTF-8 form that the module reads a non-ASCII str through is kept with the str once
+    # made; str.encode() does not make it, PyUnicode_AsUTF8AndSize() does.
+    as_utf8 = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
+    as_utf8.argtypes = [ctypes.py_object, ctypes.c_void_p]
+    as_utf8.restype = ctypes.c_void_p
     for a in args:
         if isinstance(a, str):
-            a.encode("utf-8")  # CPython caches the UTF-8 form of a non-ASCII str
+            as_utf8(a, None)
 def status(field):
     for line in open("/proc/self/status"):
         if line.startswith(field):

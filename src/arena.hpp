@@ -183,6 +183,12 @@ class Scratch {
 
   void reset(std::size_t mark) { size_ = mark; }
 
+  // The elements pushed since `mark`, in place; valid until the next push.
+  template <class T>
+  T* since(std::size_t mark) {
+    return reinterpret_cast<T*>(buf_ + mark);
+  }
+
  private:
   void grow(std::size_t need);
   char* buf_ = nullptr;

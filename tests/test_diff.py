@@ -145,6 +145,35 @@ def test_patch_texts(old, new, expected):
     assert velmor.diff(old, new) == expected
 
 
+def _compute(value):
+    return '{"tag":"a","bindings":{"v":{"compute":%s,"mode":"one-way"}}}' % value
+
+
+# compute values are equal by value: same kind, floats by IEEE equality, objects whatever the
+# order and repetition of their members on input
+@pytest.mark.parametrize("old, new, equal", [
+    ('[0.0,{"z":[-0.0]}]', '[-0.0,{"z":[0.0]}]', True),
+    ('[0.0,1]', '[-0.0,2]', False),
+    ('"-0.0"', '"0.0"', False),
+    ('{"a":1,"a":2}', '{"a":2}', True),
+    ('{"a":1,"a":2}', '{"a":1}', False),
+    ('{"b":{"d":1,"c":[]},"\\u0061":"\\n"}', '{"a":"\\u000a","b":{"c":[],"d":1}}', True),
+    ('1e2', '100.0', True),
+    ('100', '100.0', False),
+    ('-1', '18446744073709551615', False),
+    ('{"x":-0.0}', '{"x":-0.0,"y":0}', False),
+    ('[-0.0]', '[-0.0]', True),
+])
+def test_compute_equality(old, new, equal):
+    ops = velmor.diff(_compute(old), _compute(new))
+    if equal:
+        assert ops == '{"ops":[]}'
+    else:
+        written = velmor.apply(_compute(new), '{"ops":[]}')
+        binding = written[len('{"tag":"a","bindings":{"v":'):-2]
+        assert ops == '{"ops":[{"SetBinding":{"path":[],"name":"v","binding":%s}}]}' % binding
+
+
 def test_nested_paths_carry_every_step():
     old = '{"tag":"a","slots":{"x":[{"tag":"b"},{"tag":"b","slots":{"y":[{"tag":"c"}]}}]}}'
     new = '{"tag":"a","slots":{"x":[{"tag":"b"},{"tag":"b","slots":{"y":[{"tag":"c","key":"k"}]}}]}}'

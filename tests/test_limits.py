@@ -236,3 +236,23 @@ def test_hostile_payloads_stay_within_twice_the_output_plus_four_times_the_input
     extra, size, result = growth(setup, call)
     output = result if isinstance(result, int) else 0
     assert extra <= 2 * output + 4 * size + 2**20, (extra / size, output / size, result)
+
+
+# Trees made of the smallest values: a slot of leaf children, and a binding whose compute value is
+# a long array of small integers. Their tree may not cost more than a few times their text; the
+# figure checked is the growth over the input (both texts for diff, root and patch for apply).
+LEAVES = f"data = '{{\"tag\":\"a\",\"slots\":{{\"s\":[' + '{{\"tag\":\"b\"}},' * {N // 12 - 1} + '{{\"tag\":\"b\"}}]}}}}'"
+COMPUTE = (f"data = '{{\"tag\":\"a\",\"bindings\":{{\"b\":{{\"compute\":[' + '0,' * {N // 2 - 1} + "
+           f"'0],\"mode\":\"one-way\"}}}}}}'")
+
+
+@pytest.mark.parametrize("setup, call, texts", [
+    pytest.param(LEAVES, "velmor.diff(data, data)", 2, id="diff-leaf-children"),
+    pytest.param(LEAVES, "velmor.apply(data, '{\"ops\":[]}')", 1, id="apply-leaf-children"),
+    pytest.param(COMPUTE, "velmor.diff(data, data)", 2, id="diff-compute-of-small-integers"),
+    pytest.param(COMPUTE, "velmor.apply(data, '{\"ops\":[]}')", 1, id="apply-compute-of-small-integers"),
+])
+def test_trees_of_the_smallest_values_stay_within_eight_times_the_input(setup, call, texts):
+    extra, size, result = growth(setup, call)
+    assert isinstance(result, int), result
+    assert extra <= 8 * texts * size, (extra / (texts * size), result)

@@ -1,6 +1,6 @@
 """Strings and numbers at every length and alignment.
 
-The reader looks for the end of a string eight bytes at a time, the writer copies plain runs
+The reader looks for the end of a string eight (with SSE2 sixteen) bytes at a time, the writer copies plain runs
 eight bytes at a time (and short tails with overlapping loads), and short decimal numbers are
 read and written without the general conversions. These tests put the bytes that stop those
 fast paths at every offset of strings around the word size, and numbers on both sides of the

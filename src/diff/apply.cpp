@@ -80,7 +80,8 @@ void remove_entry(Map<T>& map, Text key) {
 Node& resolve(Node& root, const Path& path) {
   Node* node = &root;
   for (const PathSeg& seg : path) {
-    Children* list = find_value(node->slots, seg.slot);
+    NodeMaps* maps = node->maps_if_any();
+    Children* list = maps == nullptr ? nullptr : find_value(maps->slots, seg.slot);
     if (list == nullptr) misfit("path references an existing slot");
     if (seg.index >= list->size()) {
       misfit("index out of bounds: the len is " + std::to_string(list->size()) +
@@ -100,39 +101,50 @@ class Applier {
   }
 
  private:
-  void perform(Node& n, const op::SetProp& x) { set_entry(arena_, n.props, x.name, x.value); }
-  void perform(Node& n, const op::RemoveProp& x) { remove_entry(n.props, x.name); }
-  void perform(Node& n, const op::SetEvent& x) { set_entry(arena_, n.events, x.name, x.action); }
-  void perform(Node& n, const op::RemoveEvent& x) { remove_entry(n.events, x.name); }
-  void perform(Node& n, const op::SetBinding& x) {
-    set_entry(arena_, n.bindings, x.name, x.binding);
+  void perform(Node& n, const op::SetProp& x) { set_entry(arena_, n.maps(arena_).props, x.name, x.value); }
+  void perform(Node& n, const op::RemoveProp& x) {
+    if (NodeMaps* m = n.maps_if_any()) remove_entry(m->props, x.name);
   }
-  void perform(Node& n, const op::RemoveBinding& x) { remove_entry(n.bindings, x.name); }
-  void perform(Node& n, const op::SetKey& x) { n.key = x.key; }
+  void perform(Node& n, const op::SetEvent& x) { set_entry(arena_, n.maps(arena_).events, x.name, x.action); }
+  void perform(Node& n, const op::RemoveEvent& x) {
+    if (NodeMaps* m = n.maps_if_any()) remove_entry(m->events, x.name);
+  }
+  void perform(Node& n, const op::SetBinding& x) {
+    set_entry(arena_, n.maps(arena_).bindings, x.name, x.binding);
+  }
+  void perform(Node& n, const op::RemoveBinding& x) {
+    if (NodeMaps* m = n.maps_if_any()) remove_entry(m->bindings, x.name);
+  }
+  void perform(Node& n, const op::SetKey& x) { n.set_key(x.key); }
   void perform(Node& n, const op::Replace& x) { n = x.node; }
 
   void perform(Node& n, const op::InsertChild& x) {
-    std::size_t at = lower_bound(n.slots, x.slot);
-    if (at == n.slots.size() || !same(n.slots[at].key, x.slot)) {
+    Map<Children>& slots = n.maps(arena_).slots;
+    std::size_t at = lower_bound(slots, x.slot);
+    if (at == slots.size() || !same(slots[at].key, x.slot)) {
       if (x.index != 0) insertion_misfit(x.index, 0);
-      n.slots.insert(arena_, at, Entry<Children>{x.slot, Children{}});
+      slots.insert(arena_, at, Entry<Children>{x.slot, Children{}});
     }
-    Children& list = n.slots[at].value;
+    Children& list = slots[at].value;
     if (x.index > list.size()) insertion_misfit(x.index, list.size());
     list.insert(arena_, x.index, x.node);
   }
 
   void perform(Node& n, const op::RemoveChild& x) {
-    std::size_t at = lower_bound(n.slots, x.slot);
-    if (at == n.slots.size() || !same(n.slots[at].key, x.slot)) return;
-    Children& list = n.slots[at].value;
+    NodeMaps* m = n.maps_if_any();
+    if (m == nullptr) return;
+    Map<Children>& slots = m->slots;
+    std::size_t at = lower_bound(slots, x.slot);
+    if (at == slots.size() || !same(slots[at].key, x.slot)) return;
+    Children& list = slots[at].value;
     if (x.index >= list.size()) removal_misfit(x.index, list.size());
     list.erase(x.index);
-    if (list.empty()) n.slots.erase(at);
+    if (list.empty()) slots.erase(at);
   }
 
   void perform(Node& n, const op::MoveChild& x) {
-    Children* list = find_value(n.slots, x.slot);
+    NodeMaps* m = n.maps_if_any();
+    Children* list = m == nullptr ? nullptr : find_value(m->slots, x.slot);
     if (list == nullptr) return;
     std::size_t len = list->size();
     if (x.from >= len) removal_misfit(x.from, len);
@@ -153,7 +165,7 @@ class Applier {
 std::size_t levels(const Node& n, std::size_t limit) {
   std::size_t most = 1;
   if (limit <= 1) return most;
-  for (const Entry<Children>& slot : n.slots) {
+  for (const Entry<Children>& slot : n.slots()) {
     for (const Node& child : slot.value) most = std::max(most, 1 + levels(child, limit - 1));
   }
   return most;

@@ -16,15 +16,18 @@ class Differ {
       : arena_(arena), path_(path), ops_(ops) {}
 
   void node(const Node& a, const Node& b) {
-    if (a.tag != b.tag) {
+    if (a.tag() != b.tag()) {
       emit(op::Replace{here(), b});
       return;
     }
-    if (a.key != b.key) emit(op::SetKey{here(), b.key});
-    maps<PropValue, op::SetProp, op::RemoveProp>(a.props, b.props);
-    maps<Action, op::SetEvent, op::RemoveEvent>(a.events, b.events);
-    maps<Binding, op::SetBinding, op::RemoveBinding>(a.bindings, b.bindings);
-    slots(a.slots, b.slots);
+    if (a.key() != b.key()) emit(op::SetKey{here(), b.key()});
+    const NodeMaps& x = a.maps();
+    const NodeMaps& y = b.maps();
+    if (&x == &y) return;  // neither has any
+    maps<PropValue, op::SetProp, op::RemoveProp>(x.props, y.props);
+    maps<Action, op::SetEvent, op::RemoveEvent>(x.events, y.events);
+    maps<Binding, op::SetBinding, op::RemoveBinding>(x.bindings, y.bindings);
+    slots(x.slots, y.slots);
   }
 
  private:
@@ -71,7 +74,7 @@ class Differ {
   }
 
   static bool all_keyed(const Children& list) {
-    return std::all_of(list.begin(), list.end(), [](const Node& n) { return n.key.has_value(); });
+    return std::all_of(list.begin(), list.end(), [](const Node& n) { return n.has_key(); });
   }
 
   void slot(Text name, const Children& o, const Children& n) {
@@ -104,7 +107,7 @@ class Differ {
   void keyed(Text name, const Children& o, const Children& n) {
     // The keys of the new list, as a sorted set.
     keys_.clear();
-    for (const Node& c : n) keys_.push_back(*c.key);
+    for (const Node& c : n) keys_.push_back(*c.key());
     std::sort(keys_.begin(), keys_.end(), less);
     auto in_new = [&](Text k) { return std::binary_search(keys_.begin(), keys_.end(), k, less); };
 
@@ -112,15 +115,15 @@ class Differ {
     std::vector<Work> w;
     w.reserve(std::max(o.size(), n.size()));
     for (std::size_t i = o.size(); i-- > 0;) {
-      if (!in_new(*o[i].key)) emit(op::RemoveChild{here(), name, i});
+      if (!in_new(*o[i].key())) emit(op::RemoveChild{here(), name, i});
     }
     for (std::size_t i = 0; i < o.size(); ++i) {
-      if (in_new(*o[i].key)) w.push_back(Work{*o[i].key, i});
+      if (in_new(*o[i].key())) w.push_back(Work{*o[i].key(), i});
     }
 
     // Placement: position j takes the first entry at or after j with the wanted key.
     for (std::size_t j = 0; j < n.size(); ++j) {
-      Text k = *n[j].key;
+      Text k = *n[j].key();
       std::size_t p = j;
       while (p < w.size() && !same(w[p].key, k)) ++p;
       if (p == w.size()) {

@@ -50,6 +50,125 @@ Value read_value(Reader& r, Objects objects, Arena& into) {
   }
 }
 
+namespace {
+
+// One member of an object being written canonically: its name, and where its text (name, colon
+// and value, without a comma) lies in the output.
+struct Span {
+  std::string_view key;
+  std::size_t begin;
+  std::size_t end;
+};
+
+// read_value() with Objects::Canonical, step for step (so with the same errors at the same
+// places), writing the value instead of building it.
+void write_canonical(Reader& r, Out& out, std::string& spare) {
+  int c = r.peek();
+  switch (c) {
+    case -1:
+      r.fail_next("EOF while parsing a value");
+    case 'n':
+      r.null();
+      out += "null";
+      return;
+    case 't':
+    case 'f':
+      out += r.boolean() ? "true" : "false";
+      return;
+    case '"':
+      write_string(out, r.string_literal());
+      return;
+    case '[': {
+      out.push_back('[');
+      bool first = true;
+      r.array([&](Reader::Seq& seq) {
+        while (r.next_element(seq)) {
+          if (!first) out.push_back(',');
+          first = false;
+          write_canonical(r, out, spare);
+        }
+      });
+      out.push_back(']');
+      return;
+    }
+    case '{': {
+      Scratch& s = r.scratch();
+      std::size_t mark = s.mark();
+      std::size_t open = out.size() + 1;  // where the first member starts
+      out.push_back('{');
+      r.object([&](std::string_view key) {
+        r.colon();
+        if (s.count<Span>(mark) != 0) out.push_back(',');
+        std::size_t begin = out.size();
+        write_string(out, key);
+        out.push_back(':');
+        write_canonical(r, out, spare);
+        s.push(Span{key, begin, out.size()});
+      });
+      std::size_t n = s.count<Span>(mark);
+      Span* m = s.since<Span>(mark);
+      ArenaVec<Span> members(m, n);
+      bool sorted = true;
+      for (std::size_t i = 1; i < n && sorted; ++i) sorted = compare(m[i - 1].key, m[i].key) < 0;
+      if (!sorted) {
+        sort_members(members);
+        spare.assign(out.view().substr(open));
+        out.resize_down(open);
+        for (std::size_t i = 0; i < members.size(); ++i) {
+          if (i != 0) out.push_back(',');
+          out.append(spare.data() + (members[i].begin - open), members[i].end - members[i].begin);
+        }
+      }
+      s.reset(mark);
+      out.push_back('}');
+      return;
+    }
+    default:
+      if (c == '-' || (c >= '0' && c <= '9')) {
+        Number n = r.number();
+        switch (n.kind) {
+          case Number::Kind::Uint: write_u64(out, n.u); return;
+          case Number::Kind::Neg: write_i64(out, n.i); return;
+          case Number::Kind::Float: write_f64(out, n.f); return;
+        }
+      }
+      r.fail_next("expected value");
+  }
+}
+
+}  // namespace
+
+Canonical read_canonical(Reader& r) {
+  Out& out = r.canonical_out();
+  std::size_t start = out.size();
+  std::size_t scratch = r.scratch().mark();
+  try {
+    write_canonical(r, out, r.canonical_spare());
+  } catch (...) {
+    out.resize_down(start);
+    r.scratch().reset(scratch);
+    throw;
+  }
+  Canonical v{r.arena().copy(out.view().substr(start))};
+  out.resize_down(start);
+  return v;
+}
+
+void write(Out& out, const Canonical& v) { out += v.text; }
+
+bool equal(const Canonical& a, const Canonical& b) {
+  if (a.text == b.text) return true;
+  // Different canonical texts of equal values differ in the sign of a zero somewhere.
+  constexpr std::string_view kNegativeZero = "-0.0";
+  if (a.text.find(kNegativeZero) == std::string_view::npos &&
+      b.text.find(kNegativeZero) == std::string_view::npos) {
+    return false;
+  }
+  Arena arena;
+  Reader ra(a.text, arena), rb(b.text, arena);
+  return equal(read_value(ra), read_value(rb));
+}
+
 Value copy_canonical(Arena& arena, const Value& v) {
   if (const auto* a = std::get_if<Array>(&v.v)) {
     if (a->empty()) return v;

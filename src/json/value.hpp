@@ -44,6 +44,21 @@ enum class Objects : std::uint8_t { Canonical, Raw };
 Value read_value(Reader& r, Objects objects, Arena& into);
 inline Value read_value(Reader& r) { return read_value(r, Objects::Canonical, r.arena()); }
 
+// A JSON value kept as its canonical text: compact, object members in ascending byte order of
+// their names (the last of a repeated name kept), numbers and strings as the writer writes them.
+// It takes the size of that text, where a Value takes 24 bytes a value and more. Two values are
+// equal exactly when their canonical texts are, except that 0.0 equals -0.0.
+struct Canonical {
+  std::string_view text;
+};
+
+// Reads one value at the cursor, with the errors and positions of read_value(r), and keeps its
+// canonical text in r.arena().
+Canonical read_canonical(Reader& r);
+void write(Out& out, const Canonical& v);
+// Value equality (as equal() of the values read back).
+bool equal(const Canonical& a, const Canonical& b);
+
 // A canonical deep copy of `v` (objects sorted, the last of repeated keys kept) whose arrays
 // live in `arena`; strings are shared.
 Value copy_canonical(Arena& arena, const Value& v);

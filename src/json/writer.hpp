@@ -75,6 +75,8 @@ class Out {
   std::size_t size() const { return static_cast<std::size_t>(cur_ - buf_.data()); }
   // Forgets what was written; the room stays.
   void clear() { cur_ = buf_.data(); }
+  // Forgets what was written after the first `n` bytes.
+  void resize_down(std::size_t n) { cur_ = buf_.data() + n; }
   std::string_view view() const { return {buf_.data(), size()}; }
   // The bytes written; the buffer is left empty.
   std::string take();

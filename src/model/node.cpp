@@ -24,22 +24,22 @@ constexpr json::RecordSpec kBindingSpec{"struct Binding", kBindingFields, 4, 4};
 
 Children read_children(Reader& r) { return read_list<Node>(r, read_node); }
 
-void read_node_field(Reader& r, Node& n, std::size_t field) {
+void read_node_field(Reader& r, Node& n, NodeMaps& m, std::size_t field) {
   switch (field) {
-    case 0: n.tag = r.string(); break;
+    case 0: n.set_tag(r.string()); break;
     case 1: {
       Text key;
       if (r.optional_string(key)) {
-        n.key = key;
+        n.set_key(key);
       } else {
-        n.key.reset();
+        n.set_key(std::nullopt);
       }
       break;
     }
-    case 2: n.props = read_map<PropValue>(r, read_prop_value); break;
-    case 3: n.slots = read_map<Children>(r, read_children); break;
-    case 4: n.events = read_map<Action>(r, read_action); break;
-    default: n.bindings = read_map<Binding>(r, read_binding); break;
+    case 2: m.props = read_map<PropValue>(r, read_prop_value); break;
+    case 3: m.slots = read_map<Children>(r, read_children); break;
+    case 4: m.events = read_map<Action>(r, read_action); break;
+    default: m.bindings = read_map<Binding>(r, read_binding); break;
   }
 }
 
@@ -58,7 +58,7 @@ void read_binding_field(Reader& r, Binding& b, std::size_t field) {
       if (r.null()) {
         b.compute.reset();
       } else {
-        b.compute = json::read_value(r);
+        b.compute = json::read_canonical(r);
       }
       break;
     default: b.mode = static_cast<BindingMode>(r.unit_variant(kModes)); break;
@@ -75,7 +75,9 @@ void write_key(json::Out& out, std::string_view name) {
 
 Node read_node(Reader& r) {
   Node n{};
-  json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, f); });
+  NodeMaps m{};
+  json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, m, f); });
+  n.set_maps(r.arena(), m);
   return n;
 }
 
@@ -177,10 +179,10 @@ void write(json::Out& out, const Binding& b) {
 
 void write(json::Out& out, const Node& n) {
   out += "{\"tag\":";
-  json::write_string(out, n.tag);
-  if (n.key) {
+  json::write_string(out, n.tag());
+  if (std::optional<Text> key = n.key()) {
     out += ",\"key\":";
-    json::write_string(out, *n.key);
+    json::write_string(out, *key);
   }
   // `head` is the whole text before the first entry: ,"NAME":{
   auto map = [&](std::string_view head, const auto& m, auto&& write_value) {
@@ -196,8 +198,9 @@ void write(json::Out& out, const Node& n) {
     }
     out.push_back('}');
   };
-  map(",\"props\":{", n.props, [&](const PropValue& v) { write(out, v); });
-  map(",\"slots\":{", n.slots, [&](const Children& list) {
+  const NodeMaps& m = n.maps();
+  map(",\"props\":{", m.props, [&](const PropValue& v) { write(out, v); });
+  map(",\"slots\":{", m.slots, [&](const Children& list) {
     out.push_back('[');
     bool first = true;
     for (const Node& child : list) {
@@ -207,8 +210,8 @@ void write(json::Out& out, const Node& n) {
     }
     out.push_back(']');
   });
-  map(",\"events\":{", n.events, [&](const Action& a) { write(out, a); });
-  map(",\"bindings\":{", n.bindings, [&](const Binding& b) { write(out, b); });
+  map(",\"events\":{", m.events, [&](const Action& a) { write(out, a); });
+  map(",\"bindings\":{", m.bindings, [&](const Binding& b) { write(out, b); });
   out.push_back('}');
 }
 

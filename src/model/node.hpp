@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <variant>
@@ -27,20 +28,78 @@ enum class BindingMode : std::uint8_t { OneWay, TwoWay };
 
 struct Binding {
   std::optional<Text> field;
-  std::optional<json::Value> compute;  // canonical; never JSON null
+  std::optional<json::Canonical> compute;  // never JSON null
   BindingMode mode = BindingMode::OneWay;
 };
 
 struct Node;
 using Children = ArenaVec<Node>;
 
-struct Node {
-  Text tag;
-  std::optional<Text> key;
+// The maps of a node, kept apart from it: most nodes of a tree are leaves with none, and hold a
+// null pointer instead of four empty maps.
+struct NodeMaps {
   Map<PropValue> props;
   Map<Children> slots;
   Map<Action> events;
   Map<Binding> bindings;
+
+  bool empty() const { return props.empty() && slots.empty() && events.empty() && bindings.empty(); }
+};
+
+// 32 bytes on 64-bit hosts (24 on wasm32, padded to the 8-byte multiple that the readers' scratch
+// stack keeps): the tag and the key as pointer and 32-bit length each (no text of a tree reaches
+// 4 GB: its arrays count elements in 32 bits too), the maps behind one pointer. Copies share
+// the maps, like the arrays of ArenaVec: whoever changes them must be the tree's only holder.
+struct alignas(8) Node {
+  Text tag() const { return {tag_, tag_size_}; }
+  void set_tag(Text t) {
+    tag_ = t.data();
+    tag_size_ = narrow(t.size());
+  }
+  bool has_key() const { return key_ != nullptr; }
+  std::optional<Text> key() const {
+    if (key_ == nullptr) return std::nullopt;
+    return Text{key_, key_size_};
+  }
+  void set_key(std::optional<Text> k) {
+    if (!k) {
+      key_ = nullptr;
+      key_size_ = 0;
+      return;
+    }
+    // An empty key is still a key: its pointer must not be null.
+    key_ = k->data() != nullptr ? k->data() : "";
+    key_size_ = narrow(k->size());
+  }
+
+  const NodeMaps& maps() const { return maps_ != nullptr ? *maps_ : kNoMaps; }
+  const Map<PropValue>& props() const { return maps().props; }
+  const Map<Children>& slots() const { return maps().slots; }
+  const Map<Action>& events() const { return maps().events; }
+  const Map<Binding>& bindings() const { return maps().bindings; }
+  // The maps to change, made (empty) in `arena` when the node has none.
+  NodeMaps& maps(Arena& arena) {
+    if (maps_ == nullptr) maps_ = arena.make<NodeMaps>();
+    return *maps_;
+  }
+  // The maps to change, or nullptr when the node has none.
+  NodeMaps* maps_if_any() { return maps_; }
+  // Keeps `m`, in `arena` unless it is empty.
+  void set_maps(Arena& arena, const NodeMaps& m) { maps_ = m.empty() ? nullptr : arena.make<NodeMaps>(m); }
+
+  static inline const NodeMaps kNoMaps{};
+
+ private:
+  static std::uint32_t narrow(std::size_t n) {
+    if (n > UINT32_MAX) throw std::bad_alloc();
+    return static_cast<std::uint32_t>(n);
+  }
+
+  const char* tag_ = nullptr;
+  const char* key_ = nullptr;  // null: no key
+  std::uint32_t tag_size_ = 0;
+  std::uint32_t key_size_ = 0;
+  NodeMaps* maps_ = nullptr;
 };
 
 // Readers of values inside a larger text (trees inside patches, for instance).
