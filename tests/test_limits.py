@@ -112,6 +112,42 @@ def test_nesting_at_and_past_the_limits(call, expected):
         assert call() == expected
 
 
+def prop_list(depth: int) -> str:
+    """A prop value of `depth` nested lists around an integer: 2 * depth + 1 open containers."""
+    value = '{"Int":1}'
+    for _ in range(depth):
+        value = '{"List":[%s]}' % value
+    return value
+
+
+ROOT_CHILD = '{"tag":"r","slots":{"s":[%s]}}'
+
+
+# The patch holds what it carries four containers in, deeper than a value or subtree near the
+# root of the new tree sat: diff refuses a patch that nothing could read back, and every patch it
+# returns applies.
+@pytest.mark.parametrize("old, new, fits", [
+    ('{"tag":"n"}', chain(41), True),  # InsertChild of chain(40) into the root's slot
+    ('{"tag":"n"}', chain(42), False),
+    ('{"tag":"x"}', chain(40), True),  # Replace of the root
+    ('{"tag":"x"}', chain(41), False),
+    (ROOT_CHILD % '{"tag":"q"}', ROOT_CHILD % chain(40), True),  # Replace of a child of the root
+    (ROOT_CHILD % '{"tag":"q"}', ROOT_CHILD % chain(41), False),
+    ('{"tag":"r"}', '{"tag":"r","props":{"p":%s}}' % prop_list(61), True),  # SetProp on the root
+    ('{"tag":"r"}', '{"tag":"r","props":{"p":%s}}' % prop_list(62), False),
+    # deeper in the tree a carried value is no deeper in the patch than it was read
+    (ROOT_CHILD % '{"tag":"n"}', ROOT_CHILD % chain(41), True),
+    (ROOT_CHILD % '{"tag":"r"}', ROOT_CHILD % '{"tag":"r","props":{"p":%s}}' % prop_list(60), True),
+])
+def test_diff_returns_only_patches_that_read_back(old, new, fits):
+    if not fits:
+        assert error_of(lambda: velmor.diff(old, new)) == "recursion limit exceeded"
+        return
+    patch = velmor.diff(old, new)
+    assert velmor.apply(old, patch) == velmor.apply(new, '{"ops":[]}')
+    assert velmor.decode_frame(velmor.encode_frame(patch, "m", "patch", 1, MSGPACK))
+
+
 def test_nesting_round_trips_at_the_limit_through_both_codecs():
     text = '{"b":' + "[" * 124 + '{"y":1,"x":[]}' + "]" * 124 + ',"a":0}'
     canonical = '{"a":0,"b":' + "[" * 124 + '{"x":[],"y":1}' + "]" * 124 + "}"

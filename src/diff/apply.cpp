@@ -171,23 +171,6 @@ std::size_t levels(const Node& n, std::size_t limit) {
   return most;
 }
 
-// The deepest nesting of arrays and objects in a JSON text that this module wrote (so its strings
-// are closed and escape only with a backslash).
-std::size_t nesting(std::string_view text) {
-  std::size_t depth = 0, most = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '"') {
-      for (++i; text[i] != '"'; ++i) i += text[i] == '\\';
-    } else if (c == '{' || c == '[') {
-      most = std::max(most, ++depth);
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
-  }
-  return most;
-}
-
 // How deep the containers that an operation stores in the tree can nest once written.
 class Reach {
  public:
@@ -205,7 +188,7 @@ class Reach {
     if (base + (kMaxNesting - 4) <= kMaxNesting) return 0;
     scratch_.clear();
     write(scratch_, payload);
-    return base + nesting(scratch_.view());
+    return base + json::nesting(scratch_.view());
   }
   std::size_t of(std::size_t d, const op::SetProp& x) { return stored(3 * d + 2, x.value); }
   std::size_t of(std::size_t d, const op::SetEvent& x) { return stored(3 * d + 2, x.action); }
@@ -250,7 +233,7 @@ Result<std::string> apply_json(std::string_view root_text, std::string_view patc
     }
     json::Out out(root_text.size() + root_text.size() / 8 + patch_text.size());
     write(out, root);
-    if (deepest > kMaxNesting && nesting(out.view()) > kMaxNesting) {
+    if (deepest > kMaxNesting && json::nesting(out.view()) > kMaxNesting) {
       return Error{"recursion limit exceeded"};
     }
     return out.take();

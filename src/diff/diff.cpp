@@ -2,6 +2,7 @@
 #include "diff/diff.hpp"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "call.hpp"
 #include "text.hpp"
@@ -154,6 +155,27 @@ class Differ {
   std::vector<Text> keys_;
 };
 
+// A patch holds what an operation carries four containers in (the patch, its list, the operation,
+// its fields). A value or subtree read near the root of the new tree sat shallower than that, so
+// only such operations can make the patch nest deeper than the reading limit: values of the root
+// (nesting 3 in the tree), children inserted into the root's slots (4), and a replaced root (1) or
+// child of the root (4). Everything deeper in the tree is no deeper in the patch.
+bool may_outgrow_tree(const Op& op) {
+  return std::visit(
+      [](const auto& x) {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, op::Replace>) {
+          return x.path.size() <= 1;
+        } else if constexpr (std::is_same_v<T, op::SetProp> || std::is_same_v<T, op::SetEvent> ||
+                             std::is_same_v<T, op::SetBinding> || std::is_same_v<T, op::InsertChild>) {
+          return x.path.size() == 0;
+        } else {
+          return false;
+        }
+      },
+      op.v);
+}
+
 }  // namespace
 
 void diff_node(Arena& arena, std::vector<PathSeg>& path, const Node& old_node,
@@ -173,6 +195,12 @@ Result<std::string> diff_json(std::string_view old_text, std::string_view new_te
     diff_node(arena, path, old_root, new_root, ops);
     json::Out out;
     write_patch(out, ops.data(), ops.size());
+    // A patch that no reader accepts would be a failure reported as success: the receiver could
+    // not apply it, and the server should send a snapshot instead.
+    if (std::any_of(ops.begin(), ops.end(), may_outgrow_tree) &&
+        json::nesting(out.view()) > json::kMaxDepth) {
+      return Error{"recursion limit exceeded"};
+    }
     return out.take();
   });
 }

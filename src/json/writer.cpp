@@ -307,4 +307,19 @@ void write_f64(std::string& out, double v) {
   out.append(buf, format_f64(buf, v));
 }
 
+std::size_t nesting(std::string_view text) {
+  std::size_t depth = 0, most = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '"') {
+      for (++i; text[i] != '"'; ++i) i += text[i] == '\\';
+    } else if (c == '{' || c == '[') {
+      most = std::max(most, ++depth);
+    } else if (c == '}' || c == ']') {
+      --depth;
+    }
+  }
+  return most;
+}
+
 }  // namespace velmor::json

@@ -120,4 +120,8 @@ void write_i64(std::string& out, std::int64_t v);
 void write_f64(Out& out, double v);
 void write_f64(std::string& out, double v);
 
+// The deepest nesting of arrays and objects in a JSON text that this module wrote (so its strings
+// are closed and escape only with a backslash).
+std::size_t nesting(std::string_view text);
+
 }  // namespace velmor::json
