@@ -7,7 +7,8 @@ change as anyone edits it.
 Every change of the shared list is rendered for each connection (each has its own filter),
 diffed against what that connection was last sent, framed as MessagePack and sent
 (`velmor_web.session.Session` does the bookkeeping). Items are added and deleted through the
-HTTP endpoints the tree's `call` handlers name; ticking an item and choosing a filter arrive
+HTTP endpoints the tree's `call` handlers name (and moved through POST /items/ID/move, as a
+drag would); ticking an item and choosing a filter arrive
 as `patch` messages on the socket.
 
 Runs on Starlette under uvicorn (the `demo` extra): Starlette is a small, maintained ASGI
@@ -76,7 +77,7 @@ PAGE = """<!doctype html>
 """
 
 
-@dataclass
+@dataclass(eq=False)
 class Connection:
     session: Session
     outbox: asyncio.Queue
@@ -116,6 +117,16 @@ class Board:
         if len(kept) == len(self.state.items):
             return False
         self.state = replace(self.state, items=kept)
+        self.changed()
+        return True
+
+    def move(self, item_id: str, to: int) -> bool:
+        items = list(self.state.items)
+        at = next((n for n, i in enumerate(items) if i.id == item_id), None)
+        if at is None:
+            return False
+        items.insert(min(max(to, 0), len(items) - 1), items.pop(at))
+        self.state = replace(self.state, items=tuple(items))
         self.changed()
         return True
 
@@ -205,6 +216,20 @@ def make_app(board: Board | None = None) -> Starlette:
             return JSONResponse({"error": "no such item"}, status_code=404)
         return JSONResponse(board.items())
 
+    async def move_item(request: Request) -> Response:
+        # what dragging a row to another place sends
+        if not same_origin(request):
+            return JSONResponse({"error": "cross-origin request refused"}, status_code=403)
+        try:
+            to = json.loads(await request.body()).get("to")
+        except (ValueError, AttributeError):
+            to = None
+        if not isinstance(to, int) or isinstance(to, bool):
+            return JSONResponse({"error": "\"to\" must be an integer"}, status_code=400)
+        if not board.move(request.path_params["item"], to):
+            return JSONResponse({"error": "no such item"}, status_code=404)
+        return JSONResponse(board.items())
+
     async def socket_endpoint(ws: WebSocket) -> None:
         if not same_origin(ws):
             await ws.close(code=1008, reason="cross-origin connection refused")
@@ -243,6 +268,8 @@ def make_app(board: Board | None = None) -> Starlette:
         Route("/", page),
         Route("/items", add_item, methods=["POST"]),
         Route("/items/{item}", delete_item, methods=["DELETE"]),
+        Route("/items/{item}/move", move_item, methods=["POST"]),
+        Route("/favicon.ico", lambda request: Response(status_code=204)),
         WebSocketRoute("/ws", socket_endpoint),
         Mount("/client", StaticFiles(directory=client_dir())),
         Mount("/app", StaticFiles(directory=HERE / "web")),
@@ -257,9 +284,12 @@ def main(argv: list[str] | None = None) -> int:
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     sock.bind((args.host, args.port))
+    sock.listen(128)  # connections wait in the backlog from the moment the URL is printed
     host, port = sock.getsockname()[:2]
     print(f"velmor todo app: http://{host}:{port}/", flush=True)
-    config = uvicorn.Config(make_app(), log_level="warning", ws_max_size=Session("todo").max_message_bytes)
+    # messages up to four times the session's bound get a clear error notice; larger ones end
+    # the connection in the transport (close code 1009) before they are read whole
+    config = uvicorn.Config(make_app(), log_level="warning", ws_max_size=4 * Session("todo").max_message_bytes)
     uvicorn.Server(config).run(sockets=[sock])
     return 0
 
