@@ -10,11 +10,14 @@ from __future__ import annotations
 
 import os
 import shutil
+import sys
 import time
 
 import pytest
 
-from live_server import running_server
+from live_server import SERVER, running_server
+
+sys.path.insert(0, str(SERVER.parent))
 
 
 def _missing(reason: str):
@@ -40,6 +43,9 @@ def browser():
 
 @pytest.fixture
 def app_url():
+    import todo_server
+    if not (todo_server.client_dir() / "dist" / "velmor.js").is_file():
+        _missing(f"the client's WebAssembly build (dist/velmor.js) is not in {todo_server.client_dir()}")
     with running_server() as url:
         yield url
 
