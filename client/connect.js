@@ -30,9 +30,9 @@ const NO_OPS = '{"ops":[]}';
  */
 
 /**
- * @typedef {{kind: 'snapshot'|'patch', rev: bigint, ops: number, received: number, applied: number}} Update
+ * @typedef {{kind: 'snapshot'|'patch', rev: bigint, ops: number, received: number, applied: number, dom: number}} Update
  *   `received` and `applied` are `performance.now()` times: the message's arrival and the end
- *   of its DOM changes
+ *   of its DOM changes; `dom` is the part of that spent changing (or building) the DOM, in ms
  */
 
 /**
@@ -163,6 +163,7 @@ export function connect(container, url, options = {}) {
     }
     let next;
     let count = 0;
+    let domStart = 0;
     if (frame.kind === 'snapshot') {
       try {
         next = core.apply(frame.payload, NO_OPS);
@@ -174,8 +175,10 @@ export function connect(container, url, options = {}) {
         // a snapshot over a mounted tree changes only what differs, so that the elements
         // (and what the user is doing in them) outlive a reconnection
         const patch = core.diff(tree, next);
+        domStart = performance.now();
         count = patchDom(patch, next);
       } else {
+        domStart = performance.now();
         rebuild(next);
       }
       waitingForSnapshot = false;
@@ -193,15 +196,17 @@ export function connect(container, url, options = {}) {
         resync();
         return;
       }
+      domStart = performance.now();
       count = patchDom(frame.payload, next);
     }
+    const domEnd = performance.now();
     tree = next;
     rev = frame.rev;
     if (options.debug) {
       const wrong = verifyDom(host.root, tree);
       if (wrong.length) report(new ClientError('verify', `the DOM differs from the tree at rev ${rev}: ${wrong.slice(0, 5).join('; ')}`));
     }
-    options.onUpdate?.({ kind: frame.kind, rev: frame.rev, ops: count, received, applied: performance.now() });
+    options.onUpdate?.({ kind: frame.kind, rev: frame.rev, ops: count, received, applied: performance.now(), dom: domEnd - domStart });
     painted();
   }
 

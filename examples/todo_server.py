@@ -53,11 +53,12 @@ mimetypes.add_type("text/javascript", ".js")
 
 
 def client_dir() -> Path:
-    """The browser client: the copy installed with the package, else the repository's."""
-    try:
-        from velmor_web import client_dir as installed
-    except ImportError:
-        return HERE.parent / "client"
+    """The browser client: the repository's when this runs from a checkout (so that edits show
+    without reinstalling), else the copy installed with the package."""
+    checkout = HERE.parent / "client"
+    if (checkout / "dist" / "velmor.js").is_file():
+        return checkout
+    from velmor_web import client_dir as installed
     return Path(installed())
 
 

@@ -1,5 +1,6 @@
 // The todo page: the components, then the client connected to the server's socket. Errors are
-// shown in the page (and kept in `window.velmorErrors` for whoever drives the page).
+// shown in the page (and kept in `window.velmorErrors` for whoever drives the page); with
+// ?debug the client checks the DOM after every frame, with ?timing it records each frame's times.
 
 import './elements.js';
 import { connect } from '/client/connect.js';
@@ -21,9 +22,20 @@ function count(compute, ctx) {
   return items.length;
 }
 
+const query = new URLSearchParams(location.search);
+/** @type {Array<{kind: string, ops: number, apply: number, paint: number}>} with ?timing: per frame, ms from its arrival */
+const timings = [];
+
 const client = connect(/** @type {Element} */ (document.getElementById('app')), '/ws', {
-  debug: new URLSearchParams(location.search).has('debug'),
+  debug: query.has('debug'),
   compute: count,
+  onUpdate(info) {
+    if (!query.has('timing')) return;
+    // a task queued from an animation frame runs once that frame has been painted
+    requestAnimationFrame(() => setTimeout(() => timings.push({
+      kind: info.kind, ops: info.ops, apply: info.applied - info.received, paint: performance.now() - info.received,
+    })));
+  },
   onError(err) {
     errors.push({ kind: err.kind, message: err.message });
     const line = document.createElement('li');
@@ -33,4 +45,4 @@ const client = connect(/** @type {Element} */ (document.getElementById('app')), 
   },
 });
 
-Object.assign(window, { velmorClient: client, velmorErrors: errors });
+Object.assign(window, { velmorClient: client, velmorErrors: errors, velmorTimings: timings });
