@@ -108,9 +108,13 @@ export function setProp(el, name, value) {
   const refusal = propRefusal(name, value, el);
   if (refusal) throw new Error(refusal);
   if (name in el) {
+    const current = /** @type {any} */ (el)[name];
     // null resets a property to the empty value of its current type ('' or false), so that a
-    // string property never reads "null"
-    /** @type {any} */ (el)[name] = value === null ? emptyLike(/** @type {any} */ (el)[name]) : value;
+    // string property never reads "null"; a list or map given to a string property is its
+    // JSON text, as it would be in an attribute (never "[object Object]")
+    if (value === null) /** @type {any} */ (el)[name] = emptyLike(current);
+    else if (typeof value === 'object' && typeof current === 'string') /** @type {any} */ (el)[name] = JSON.stringify(value);
+    else /** @type {any} */ (el)[name] = value;
     return;
   }
   const text = attributeText(value);
