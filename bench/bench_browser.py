@@ -77,6 +77,19 @@ RUN = """async ([frames, kinds]) => {
   return bench.client(made);
 }"""
 
+# The parts of the patch path that are not DOM work, each the best of `repeats` calls.
+PARTS = """([old, patch, repeats]) => {
+  const core = bench.core;
+  const frame = core.encodeFrame(patch, 'bench', 'patch', 1n, 'application/msgpack');
+  const best = (fn) => { let b = Infinity; for (let i = 0; i < repeats; i++) { const t = performance.now(); fn(); b = Math.min(b, performance.now() - t); } return b; };
+  return {
+    'decodeFrame(patch frame)': best(() => core.decodeFrame(frame)),
+    'apply(tree, patch)': best(() => core.apply(old, patch)),
+    'apply(tree, no ops)': best(() => core.apply(old, '{"ops":[]}')),
+    'JSON.parse(patch)': best(() => JSON.parse(patch)),
+  };
+}"""
+
 COUNT_MOVES = """async ([old, patch]) => {
   const snapshot = bench.core.encodeFrame(old, 'bench', 'snapshot', 0n, 'application/msgpack');
   const frame = bench.core.encodeFrame(patch, 'bench', 'patch', 1n, 'application/msgpack');
@@ -110,6 +123,12 @@ COUNT_MOVES = """async ([old, patch]) => {
   box.remove();
   return { calls, records: records.map((r) => `${r.type}:-${r.removedNodes.length}+${r.addedNodes.length}`), first, ms };
 }"""
+
+
+def timed(fn) -> float:
+    t = time.perf_counter()
+    fn()
+    return (time.perf_counter() - t) * 1e3
 
 
 def keyed_list(n: int) -> tuple[str, str]:
@@ -157,6 +176,11 @@ def main() -> int:
             a = min(u[what] for u in patched)
             b = min(u[what] for u in rebuilt)
             print(f"  {what:9}: patch {a:8.2f} ms   rebuild {b:8.2f} ms   ratio {a / b:.3f}x")
+
+        parts = page.evaluate(PARTS, [old_c, patch, repeats])
+        print("  of the patch path, in the core: " + ", ".join(f"{k} {v:.2f} ms" for k, v in parts.items()))
+        native = min(timed(lambda: velmor.apply(old_c, patch)) for _ in range(repeats))
+        print(f"  (the Python module's apply(tree, patch) on this machine: {native:.2f} ms)")
 
         moved = page.evaluate(COUNT_MOVES, [list_old, list_patch])
         print(f"10,000 keyed rows, last moved to the front: patch {list_patch}")
