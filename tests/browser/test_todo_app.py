@@ -95,6 +95,15 @@ def rows(page) -> list:
     return page.evaluate(ROWS)
 
 
+def type_draft(page, text: str, submit: bool = True) -> None:
+    """Type into the app's input as a user would, key by key; Enter submits."""
+    field = page.locator("todo-input input")
+    field.click()
+    field.press_sequentially(text)
+    if submit:
+        field.press("Enter")
+
+
 FIRST = todo_server.first_state()
 MILK, TYRES, TAXES = FIRST.items
 
@@ -113,10 +122,7 @@ def test_first_paint_matches_the_snapshot(open_page):
 
 def test_clicks_typing_and_submitting_follow_the_servers_trees(open_page):
     page = open_page()
-    field = page.locator("todo-input input")
-    field.click()
-    field.press_sequentially("Water the plants")
-    field.press("Enter")
+    type_draft(page, "Water the plants")
     plants = todo_app.Item("t1", "Water the plants")
     steps = [
         (None, replace(FIRST, items=(MILK, TYRES, TAXES, plants))),
@@ -138,9 +144,7 @@ def test_clicks_typing_and_submitting_follow_the_servers_trees(open_page):
 
 def test_the_field_being_typed_in_keeps_focus_and_text_while_a_row_changes(open_page):
     typing, other = open_page(), open_page()
-    field = typing.locator("todo-input input")
-    field.click()
-    field.press_sequentially("half")
+    type_draft(typing, "half", submit=False)
     typing.evaluate("() => document.querySelector('todo-input').shadowRoot.querySelector('input').setSelectionRange(2, 2)")
     other.locator("todo-check").nth(1).click()
     assert eventually(lambda: typing.evaluate("() => document.querySelectorAll('todo-row')[1].hasAttribute('done')"), True)
@@ -176,10 +180,7 @@ def test_a_moved_row_is_the_same_element_and_nothing_else_is_touched(open_page):
 
 def test_two_pages_see_each_others_edits(open_page):
     a, b = open_page(), open_page()
-    field = a.locator("todo-input input")
-    field.click()
-    field.press_sequentially("From A")
-    field.press("Enter")
+    type_draft(a, "From A")
     assert eventually(lambda: rows(b), ["Buy milk", "Check the tyres", "File taxes", "From A"])[-1] == "From A"
     b.locator("todo-check").nth(3).click()
     assert eventually(lambda: a.evaluate("() => document.querySelectorAll('todo-row')[3].hasAttribute('done')"), True)
