@@ -90,7 +90,7 @@ export function connect(container, url, options = {}) {
 
   const socket = openSocket(socketUrl(url, globalThis.location?.href ?? 'http://localhost/'), {
     frame: (bytes, at) => {
-      if (core) receive(bytes, at);
+      if (core) guarded(bytes, at);
       else early.push([bytes, at]);
     },
     notice: (text) => {
@@ -114,7 +114,7 @@ export function connect(container, url, options = {}) {
   if (!core) {
     load(options.wasm).then((loaded) => {
       core = loaded;
-      for (const [bytes, at] of early.splice(0)) receive(bytes, at);
+      for (const [bytes, at] of early.splice(0)) guarded(bytes, at);
     }, (/** @type {unknown} */ err) => report(new ClientError('load', `the WebAssembly core did not load: ${describe(err)}`, err)));
   }
 
@@ -150,6 +150,19 @@ export function connect(container, url, options = {}) {
       rebuild(next);
     }
     return Array.isArray(ops) ? ops.length : 0;
+  }
+
+  /**
+   * Nothing a frame does escapes into the event loop: what `receive` does not report itself
+   * (a callback of the page that throws, say) is reported here.
+   * @param {Uint8Array} bytes @param {number} received
+   */
+  function guarded(bytes, received) {
+    try {
+      receive(bytes, received);
+    } catch (err) {
+      report(new ClientError('frame', `frame not handled: ${describe(err)}`, err));
+    }
   }
 
   /** @param {Uint8Array} bytes @param {number} received */

@@ -45,9 +45,9 @@ export function attributeText(v) {
   return String(v);
 }
 
-// props whose value the browser parses as markup, and the slot attribute, which the client
-// sets itself from the tree's slots
-const REFUSED_NAMES = new Set(['innerhtml', 'outerhtml', 'srcdoc', 'slot']);
+// props whose value the browser parses as markup, the slot attribute (which the client sets
+// itself from the tree's slots), and the one property that would replace an element's prototype
+const REFUSED_NAMES = new Set(['innerhtml', 'outerhtml', 'srcdoc', 'slot', '__proto__']);
 // attributes (and their reflecting properties) whose value the browser may follow as a URL
 const URL_NAMES = new Set([
   'href', 'src', 'action', 'formaction', 'xlink:href', 'poster', 'data', 'cite', 'background',

@@ -26,6 +26,7 @@ test('props that would run code are refused', () => {
     ['outerHTML', '<b>', 'prop "outerHTML" refused'],
     ['srcdoc', '<script>1</script>', 'prop "srcdoc" refused'],
     ['slot', 'header', 'prop "slot" refused'],
+    ['__proto__', { polluted: 1 }, 'prop "__proto__" refused'],
     ['href', 'javascript:alert(1)', 'prop "href" refused: a script URL'],
     ['href', ' \u0001JaVa\tScRiPt:alert(1)', 'prop "href" refused: a script URL'],
     ['src', 'java\nscript:1', 'prop "src" refused: a script URL'],

@@ -10,7 +10,7 @@ import pytest
 
 pytestmark = pytest.mark.browser
 
-# Builds `node` into a container with a host whose socket, fetch and reports are recorded,
+# Builds `node` (a tree, or its JSON text) into a container with a host whose socket, fetch and reports are recorded,
 # fires each event of `fire` ([selector or null for the root, type, detail, setup]: a
 # CustomEvent with that detail, or a plain Event when it is null),
 # and returns what happened. `reads` are [selector, property] pairs read afterwards.
@@ -35,7 +35,7 @@ HARNESS = """async ([node, fire, reads, fields]) => {
       },
     },
   };
-  const root = build(node, host);
+  const root = build(typeof node === 'string' ? JSON.parse(node) : node, host);
   container.append(root);
   host.root = root;
   root.addEventListener('saved', (e) => heard.push(['saved', e.detail]));
@@ -185,6 +185,9 @@ REFUSED = [
     (node(tag="not a tag"), "<template></template>",
      ["refused: tag \"not a tag\" is not an element name: Failed to execute 'createElement' on 'Document': The tag name provided ('not a tag') is not a valid name."]),
     (node(props={"text": {"Str": "<b>bold</b>"}}, tag="span"), '<span text="&lt;b&gt;bold&lt;/b&gt;"></span>', []),
+    # as the client reads it from a frame: JSON text, where "__proto__" is a member like any other
+    ('{"tag":"span","props":{"__proto__":{"Map":{}},"title":{"Str":"still a span"}}}', '<span title="still a span"></span>',
+     ['refused: prop "__proto__" refused']),
 ]
 
 
