@@ -34,7 +34,7 @@ from __future__ import annotations
 
 import json
 from dataclasses import dataclass
-from typing import Any, Union
+from typing import Any, Iterable, Union
 
 import velmor
 
@@ -114,6 +114,7 @@ def _depth(value: Any) -> int:
     stack = [(value, 1)]
     while stack:
         item, level = stack.pop()
+        items: Iterable[Any]
         if isinstance(item, dict):
             items = item.values()
         elif isinstance(item, list):

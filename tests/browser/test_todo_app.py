@@ -267,3 +267,13 @@ def test_markup_in_a_todo_stays_text(open_page):
       return [all(document).filter((el) => el.localName === 'img').length, window.pwned];
     }""") == [0, None]
     assert errors(page) == []
+
+
+def test_the_debug_check_reports_a_dom_that_no_longer_agrees_with_the_tree(open_page):
+    page, other = open_page(), open_page()
+    page.evaluate("() => document.querySelector('todo-text').setAttribute('text', 'changed behind its back')")
+    rev = int(page.evaluate("() => String(window.velmorClient.rev)"))
+    other.locator("todo-check").nth(2).click()
+    want = [{"kind": "verify", "message": f"the DOM differs from the tree at rev {rev + 1}: "
+             'root/items[0]/default[1]: attribute text is "changed behind its back", the tree says "Buy milk"'}]
+    assert eventually(lambda: errors(page), want) == want
