@@ -195,3 +195,73 @@ REFUSED = [
 def test_content_never_becomes_code(page, tree, html, reports):
     got = page.evaluate(HARNESS, [tree, [], [], {}])
     assert (got["html"], got["reports"]) == (html, reports)
+
+
+# Builds `tree`, numbers its elements, applies `ops` with the client's DOM operations and
+# returns the HTML and, in document order, the number of each element (null for a new one).
+APPLY = """async ([tree, ops]) => {
+  const { build } = await import('/client/mount.js');
+  const { applyOps } = await import('/client/ops.js');
+  const { createFields } = await import('/client/fields.js');
+  const container = document.createElement('div');
+  document.body.replaceChildren(container);
+  const reports = [];
+  const host = { container, root: container, fields: createFields(), depth: 0, send: () => true,
+    report: (err) => reports.push(err.message), options: {} };
+  host.root = build(tree, host);
+  container.append(host.root);
+  container.querySelectorAll('*').forEach((el, i) => { el.number = i; });
+  let error = null;
+  try {
+    applyOps(ops, host);
+  } catch (err) {
+    error = err.message;
+  }
+  return { html: container.innerHTML, numbers: [...container.querySelectorAll('*')].map((el) => el.number ?? null), error, reports };
+}"""
+
+SLOTTED = {"tag": "div", "slots": {"a": [{"tag": "b"}, {"tag": "i"}, {"tag": "u"}], "c": [{"tag": "s"}], "default": [{"tag": "p"}]}}
+
+
+def at(*steps):
+    return [{"slot": s, "index": i} for s, i in steps]
+
+
+OPS = [
+    ("a new slot goes between the slots around it in name order",
+     SLOTTED, [{"InsertChild": {"path": [], "slot": "b", "index": 0, "node": {"tag": "em"}}}],
+     '<div><b slot="a"></b><i slot="a"></i><u slot="a"></u><em slot="b"></em><s slot="c"></s><p></p></div>', [0, 1, 2, 3, None, 4, 5]),
+    ("a slot emptied and filled again keeps its place",
+     SLOTTED, [{"RemoveChild": {"path": [], "slot": "c", "index": 0}}, {"InsertChild": {"path": [], "slot": "c", "index": 0, "node": {"tag": "q"}}}],
+     '<div><b slot="a"></b><i slot="a"></i><u slot="a"></u><q slot="c"></q><p></p></div>', [0, 1, 2, 3, None, 5]),
+    ("moves within a slot keep the elements",
+     SLOTTED, [{"MoveChild": {"path": [], "slot": "a", "from": 0, "to": 2}}, {"MoveChild": {"path": [], "slot": "a", "from": 1, "to": 0}}],
+     '<div><u slot="a"></u><i slot="a"></i><b slot="a"></b><s slot="c"></s><p></p></div>', [0, 3, 2, 1, 4, 5]),
+    ("indexes count after the operations before",
+     SLOTTED, [{"RemoveChild": {"path": [], "slot": "a", "index": 0}}, {"SetProp": {"path": at(("a", 0)), "name": "title", "value": {"Str": "was second"}}}],
+     '<div><i slot="a" title="was second"></i><u slot="a"></u><s slot="c"></s><p></p></div>', [0, 2, 3, 4, 5]),
+    ("a replaced child is new, its siblings are not",
+     SLOTTED, [{"Replace": {"path": at(("a", 1)), "node": {"tag": "em", "slots": {"default": [{"tag": "b"}]}}}}],
+     '<div><b slot="a"></b><em slot="a"><b></b></em><u slot="a"></u><s slot="c"></s><p></p></div>', [0, 1, None, None, 3, 4, 5]),
+    ("a replaced root is new",
+     SLOTTED, [{"Replace": {"path": [], "node": {"tag": "main"}}}, {"SetProp": {"path": [], "name": "hidden", "value": {"Bool": True}}}],
+     '<main hidden=""></main>', [None]),
+    ("props, keys, handlers and bindings change in place",
+     {"tag": "div", "props": {"title": {"Str": "a"}, "data-x": {"Int": 1}}, "slots": {"default": [{"tag": "input"}]}},
+     [{"SetProp": {"path": [], "name": "title", "value": "Null"}}, {"RemoveProp": {"path": [], "name": "data-x"}},
+      {"SetKey": {"path": [], "key": "k"}}, {"SetEvent": {"path": at(("default", 0)), "name": "click", "action": {"kind": "js", "handler": "h"}}},
+      {"RemoveEvent": {"path": at(("default", 0)), "name": "click"}},
+      {"SetBinding": {"path": at(("default", 0)), "name": "value", "binding": {"field": "draft", "mode": "two-way"}}},
+      {"RemoveBinding": {"path": at(("default", 0)), "name": "value"}}, {"SetProp": {"path": at(("default", 0)), "name": "value", "value": {"Str": "typed"}}}],
+     '<div title=""><input></div>', [0, 1]),
+    ("an operation that does not fit the DOM stops there",
+     SLOTTED, [{"RemoveChild": {"path": [], "slot": "c", "index": 0}}, {"SetProp": {"path": at(("c", 0)), "name": "x", "value": "Null"}}],
+     '<div><b slot="a"></b><i slot="a"></i><u slot="a"></u><p></p></div>', [0, 1, 2, 3, 5]),
+]
+
+
+@pytest.mark.parametrize("name, tree, ops, html, numbers", OPS, ids=[c[0] for c in OPS])
+def test_patch_operations_on_the_dom(page, name, tree, ops, html, numbers):
+    got = page.evaluate(APPLY, [tree, ops])
+    error = "path references an existing slot" if name.endswith("stops there") else None
+    assert (got["html"], got["numbers"], got["reports"], got["error"]) == (html, numbers, [], error)
