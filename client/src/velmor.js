@@ -73,12 +73,14 @@ function bind(core) {
   // Arguments are copied into the module's memory for the length of one call.
   function text(fn, name, value, held) {
     if (typeof value !== 'string') throw new TypeError(`${fn}: '${name}' must be a string, not ${kind(value)}`);
-    if (!(value.isWellFormed ? value.isWellFormed() : !SURROGATE.test(value))) {
-      throw new TypeError(`${fn}: '${name}' holds a lone surrogate, which has no UTF-8 form`);
-    }
     const room = value.length * 3;
     const ptr = alloc(room, held);
-    return [ptr, encoder.encodeInto(value, core.HEAPU8.subarray(ptr, ptr + room)).written];
+    const { written } = encoder.encodeInto(value, core.HEAPU8.subarray(ptr, ptr + room));
+    // encodeInto writes U+FFFD for a lone surrogate; a text of one byte per code unit has none.
+    if (written !== value.length && !(value.isWellFormed ? value.isWellFormed() : !SURROGATE.test(value))) {
+      throw new TypeError(`${fn}: '${name}' holds a lone surrogate, which has no UTF-8 form`);
+    }
+    return [ptr, written];
   }
 
   function bytes(fn, name, value, held) {
