@@ -50,12 +50,12 @@ SETUP = """async () => {
     close() {}
   }
   window.bench = {
-    core,
+    core, HandSocket,
     async client(frames) {
       const box = document.createElement('div');
       document.body.append(box);
       const updates = [];
-      const client = connect(box, 'ws://bench/', {
+      connect(box, 'ws://bench/', {
         core, WebSocket: HandSocket, onError: (e) => updates.push({ error: e.message }),
         onUpdate: (u) => {
           const t = performance.now();
@@ -72,7 +72,7 @@ SETUP = """async () => {
   };
 }"""
 
-RUN = """async ([frames, kinds]) => {
+RUN = """async (frames) => {
   const made = frames.map(([payload, kind, rev]) => bench.core.encodeFrame(payload, 'bench', kind, BigInt(rev), 'application/msgpack'));
   return bench.client(made);
 }"""
@@ -96,13 +96,9 @@ COUNT_MOVES = """async ([old, patch]) => {
   const box = document.createElement('div');
   document.body.append(box);
   const { connect } = await import('/client/connect.js');
-  let HandSocket;
-  const made = new Promise((resolve) => {
-    HandSocket = class { static OPEN = 1; constructor() { this.readyState = 1; resolve(this); } send() {} close() {} };
-  });
   const calls = {};
-  const client = connect(box, 'ws://bench/', { core: bench.core, WebSocket: HandSocket });
-  const sock = await made;
+  connect(box, 'ws://bench/', { core: bench.core, WebSocket: bench.HandSocket });
+  const sock = bench.HandSocket.last;
   sock.onmessage({ data: snapshot.slice().buffer });
   const records = [];
   const observer = new MutationObserver((r) => records.push(...r));
@@ -164,10 +160,10 @@ def main() -> int:
 
         patched, rebuilt, elements = [], [], 0
         for _ in range(repeats):
-            out = page.evaluate(RUN, [[[old_c, "snapshot", 0], [patch, "patch", 1]], None])
+            out = page.evaluate(RUN, [[old_c, "snapshot", 0], [patch, "patch", 1]])
             assert len(out["updates"]) == 2 and "error" not in out["updates"][1], out["updates"]
             patched.append(out["updates"][1])
-            out = page.evaluate(RUN, [[[new_c, "snapshot", 0]], None])
+            out = page.evaluate(RUN, [[new_c, "snapshot", 0]])
             assert "error" not in out["updates"][0], out["updates"]
             rebuilt.append(out["updates"][0])
             elements = out["elements"]

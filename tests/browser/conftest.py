@@ -26,7 +26,9 @@ def _missing(reason: str):
     pytest.skip(reason)
 
 
-@pytest.fixture(scope="session")
+# one browser per module: Playwright's synchronous API holds an event loop on this thread while
+# it runs, which must be gone before the rest of the suite (asyncio.run in the docs' sessions)
+@pytest.fixture(scope="module")
 def browser():
     try:
         from playwright.sync_api import sync_playwright
