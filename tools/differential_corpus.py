@@ -40,20 +40,7 @@ CODECS = ["application/json", "application/msgpack"]
 
 
 def damaged(rnd: random.Random, text: str, count: int):
-    for _ in range(count):
-        chars = list(text)
-        for _ in range(rnd.randrange(1, 4)):
-            pos = rnd.randrange(len(chars) + 1)
-            pick = rnd.randrange(4)
-            if pick == 0 and chars:
-                del chars[min(pos, len(chars) - 1)]
-            elif pick == 1:
-                chars.insert(pos, rnd.choice(TOKENS))
-            elif pick == 2 and chars:
-                chars[min(pos, len(chars) - 1)] = rnd.choice(TOKENS)
-            else:
-                chars = chars[:pos]
-        yield "".join(chars)
+    return trees.damaged(rnd, text, count, TOKENS)
 
 
 def damaged_bytes(rnd: random.Random, data: bytes, count: int):
@@ -216,7 +203,11 @@ def main(path: Path, seed: int) -> None:
 
         # Texts that are not well formed at all.
         for text in ("", " ", "x", "{", "[]", "null", '"tag"', "{}", '{"tag":1}', '{"tag":"a"}x', "\ufeff{}",
-                     '{"tag":"a","x":' + "[" * 200 + "]" * 200 + "}"):
+                     '{"tag":"a","x":' + "[" * 200 + "]" * 200 + "}",
+                     # nesting far past the limit: refused without recursing
+                     '{"tag":"a","x":' + "[" * 100_000, '{"tag":"a","props":{"p":' + '{"List":[' * 50_000,
+                     '{"tag":"a","events":{"e":' + '{"kind":"seq","actions":[' * 20_000,
+                     '{"tag":"a","x":' + '{"":' * 50_000 + "1" + "}" * 50_000 + "}"):
             c.call("diff", text, '{"tag":"a"}')
             c.call("apply", text, '{"ops":[]}')
             c.call("apply", '{"tag":"a"}', text)

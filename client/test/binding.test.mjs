@@ -138,3 +138,31 @@ test('memory stops growing: 100k calls of each function', () => {
     assert.deepEqual(after, warm, name);
   }
 });
+
+test('random bytes and texts: a result or a VelmorError, never a trap, and nothing left allocated', () => {
+  let seed = 12;
+  const next = () => (seed = (Math.imul(seed, 1103515245) + 12345) >>> 0) / 2 ** 32;
+  const pieces = ['{', '}', '[', ']', ',', ':', '"', '\\', '"tag"', '"slots"', '"ops"', '0', '1e999', '-', 'é', '\u0000'];
+  const frame = v.encodeFrame(OLD, 'm', 'snapshot', 1, 'application/msgpack');
+  let failures = 0;
+  for (let i = 0; i < 20_000; i++) {
+    const bytes = frame.slice(0, Math.floor(next() * frame.length));
+    for (let k = 0; k < 3; k++) bytes[Math.floor(next() * bytes.length)] = Math.floor(next() * 256);
+    let text = OLD.slice(0, Math.floor(next() * OLD.length));
+    for (let k = 0; k < 3; k++) {
+      const at = Math.floor(next() * text.length);
+      text = text.slice(0, at) + pieces[Math.floor(next() * pieces.length)] + text.slice(at + 1);
+    }
+    for (const call of [() => v.decodeFrame(bytes), () => v.diff(text, NEW), () => v.apply(text, PATCH),
+      () => v.encodeFrame(text, 'm', 'patch', 1, 'application/msgpack'), () => v.parseCem(text)]) {
+      try {
+        call();
+      } catch (e) {
+        assert.ok(e instanceof VelmorError, e);
+        failures++;
+      }
+    }
+  }
+  assert.ok(failures > 0);
+  assert.equal(v.memoryStats().used, 0);
+});

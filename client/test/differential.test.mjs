@@ -73,6 +73,8 @@ test('the wasm module gives the Python module\'s outputs and error texts on the 
       }
     }
     assert.deepEqual(mismatches, []);
+    // Whatever the input, a call leaves nothing allocated behind it.
+    assert.equal(v.memoryStats().used, 0);
     // The corpus reaches every function both ways.
     for (const fn of Object.values(NAMES)) {
       assert.ok(seen.has(`${fn} ok`) && seen.has(`${fn} ValueError`), `${fn}: ${[...seen]}`);

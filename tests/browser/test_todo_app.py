@@ -12,7 +12,7 @@ import pytest
 
 import velmor
 
-from conftest import eventually
+from polling import eventually
 
 pytestmark = pytest.mark.browser
 
