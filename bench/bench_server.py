@@ -2,12 +2,12 @@
 
     python bench/bench_server.py [10KB 1MB 10MB]
 
-Part 1, for each size (the trees of the diff benchmark, treegen.pair): the best and the median
+First, for each size (the trees of the diff benchmark, treegen.pair): the best and the median
 time of diff(old, new), apply(old, patch), encode_frame of the tree as a MessagePack snapshot
 and decode_frame of that frame, and of json.dumps of the tree as Python objects (what rendering
 the tree to text costs a server that builds it as dicts), over repeated calls in this process.
 
-Part 2, for each size: an asyncio event loop runs a ticker that wakes every millisecond and
+Then, for each size: an asyncio event loop runs a ticker that wakes every millisecond and
 records the longest gap between two wake-ups (the stall every other connection sees) while the
 loop awaits ten diffs, one at a time with a 5 ms pause after each, made in one of three ways:
 called directly on the loop, in a thread (asyncio.to_thread), or in a one-worker process pool
