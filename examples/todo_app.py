@@ -112,7 +112,10 @@ def render(state: State) -> str:
                 {"tag": "todo-count", "props": {"left": {"Int": left}}},
                 *({"tag": "todo-filter", "key": name,
                    "props": {"label": {"Str": name.title()}, "selected": {"Bool": state.filter == name}},
-                   "events": {"press": {"kind": "set-field", "field": "filter", "value": lit(name)}},
+                   "events": {"press": {"kind": "seq", "actions": [
+                       {"kind": "set-field", "field": "filter", "value": lit(name)},
+                       {"kind": "patch", "model": MODEL, "field": "filter", "value": lit(name)},
+                   ]}},
                    "bindings": {"count": {"compute": {"filter": name, "of": "items"}, "mode": "one-way"}}}
                   for name in ("all", "active", "done")),
             ],

@@ -13,7 +13,9 @@ import browser
 import trees
 
 REASON = browser.unavailable()
-pytestmark = pytest.mark.skipif(REASON is not None, reason=REASON or "")
+# a browser test: CI runs it in its browser step, not under the sanitizers (whose preloaded
+# runtime keeps chromium from starting) nor once per interpreter
+pytestmark = [pytest.mark.browser, pytest.mark.skipif(REASON is not None, reason=REASON or "")]
 
 PAGE = """<!doctype html><meta charset="utf-8"><script type="module">
 import { load, VelmorError } from '/client/dist/velmor.js';
