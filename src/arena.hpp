@@ -156,7 +156,7 @@ class Scratch {
 
   template <class T>
   void push(const T& v) {
-    static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 8 == 0 && alignof(T) <= 8);
+    static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= alignof(std::max_align_t));
     if (cap_ - size_ < sizeof(T)) grow(sizeof(T));
     std::memcpy(buf_ + size_, &v, sizeof(T));
     size_ += sizeof(T);

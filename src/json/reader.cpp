@@ -6,6 +6,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "json/floats.hpp"
 #include "json/utf8.hpp"
 #include "json/writer.hpp"
 #include "text.hpp"
@@ -371,7 +372,7 @@ Number Reader::scan_number(bool convert) {
     n.f = negative ? -f : f;
     return n;
   }
-  auto r = std::from_chars(start, cur_, n.f);
+  auto r = read_double(start, cur_, n.f);
   if (r.ec == std::errc::result_out_of_range) {
     // Out of range either way: tell overflow (an error) from underflow (zero) by the decimal
     // magnitude of the literal.

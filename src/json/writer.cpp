@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include "json/floats.hpp"
+
 
 namespace velmor::json {
 
@@ -112,7 +114,7 @@ char* format_f64(char* d, double v) {
 
   // Shortest round-trip digits in scientific form, e.g. "1.2345e+16", "5e-324".
   char sci[40];
-  auto r = std::to_chars(sci, sci + sizeof sci, a, std::chars_format::scientific);
+  auto r = write_double_scientific(sci, sci + sizeof sci, a);
   const char* p = sci;
   char digits[24];
   int n = 0;

@@ -1,0 +1,200 @@
+// Built by tools/build_wasm.sh from wasm/ and client/src/velmor.js; do not edit.
+
+var createCore = (() => {
+  var _scriptDir = typeof document !== 'undefined' && document.currentScript ? document.currentScript.src : undefined;
+  
+  return (
+function(createCore) {
+  createCore = createCore || {};
+
+var Module=typeof createCore!="undefined"?createCore:{};var readyPromiseResolve,readyPromiseReject;Module["ready"]=new Promise(function(resolve,reject){readyPromiseResolve=resolve;readyPromiseReject=reject});var moduleOverrides=Object.assign({},Module);var arguments_=[];var ENVIRONMENT_IS_WEB=true;var ENVIRONMENT_IS_WORKER=false;var scriptDirectory="";function locateFile(path){return scriptDirectory+path}var read_,readAsync,readBinary,setWindowTitle;if(ENVIRONMENT_IS_WEB||ENVIRONMENT_IS_WORKER){if(ENVIRONMENT_IS_WORKER){scriptDirectory=self.location.href}else if(typeof document!="undefined"&&document.currentScript){scriptDirectory=document.currentScript.src}if(_scriptDir){scriptDirectory=_scriptDir}if(scriptDirectory.indexOf("blob:")!==0){scriptDirectory=scriptDirectory.substr(0,scriptDirectory.replace(/[?#].*/,"").lastIndexOf("/")+1)}else{scriptDirectory=""}{read_=(url=>{var xhr=new XMLHttpRequest;xhr.open("GET",url,false);xhr.send(null);return xhr.responseText});if(ENVIRONMENT_IS_WORKER){readBinary=(url=>{var xhr=new XMLHttpRequest;xhr.open("GET",url,false);xhr.responseType="arraybuffer";xhr.send(null);return new Uint8Array(xhr.response)})}readAsync=((url,onload,onerror)=>{var xhr=new XMLHttpRequest;xhr.open("GET",url,true);xhr.responseType="arraybuffer";xhr.onload=(()=>{if(xhr.status==200||xhr.status==0&&xhr.response){onload(xhr.response);return}onerror()});xhr.onerror=onerror;xhr.send(null)})}setWindowTitle=(title=>document.title=title)}else{}var out=console.log.bind(console);var err=console.warn.bind(console);Object.assign(Module,moduleOverrides);moduleOverrides=null;var wasmBinary;if(typeof WebAssembly!="object"){abort("no native wasm support detected")}var wasmMemory;var ABORT=false;var EXITSTATUS;var buffer,HEAP8,HEAPU8,HEAP16,HEAPU16,HEAP32,HEAPU32,HEAPF32,HEAPF64;function updateGlobalBufferAndViews(buf){buffer=buf;Module["HEAP8"]=HEAP8=new Int8Array(buf);Module["HEAP16"]=HEAP16=new Int16Array(buf);Module["HEAP32"]=HEAP32=new Int32Array(buf);Module["HEAPU8"]=HEAPU8=new Uint8Array(buf);Module["HEAPU16"]=HEAPU16=new Uint16Array(buf);Module["HEAPU32"]=HEAPU32=new Uint32Array(buf);Module["HEAPF32"]=HEAPF32=new Float32Array(buf);Module["HEAPF64"]=HEAPF64=new Float64Array(buf)}var wasmTable;var __ATPRERUN__=[];var __ATINIT__=[];var __ATPOSTRUN__=[];var runtimeInitialized=false;function preRun(){callRuntimeCallbacks(__ATPRERUN__)}function initRuntime(){runtimeInitialized=true;callRuntimeCallbacks(__ATINIT__)}function postRun(){callRuntimeCallbacks(__ATPOSTRUN__)}function addOnInit(cb){__ATINIT__.unshift(cb)}var runDependencies=0;var runDependencyWatcher=null;var dependenciesFulfilled=null;function addRunDependency(id){runDependencies++}function removeRunDependency(id){runDependencies--;if(runDependencies==0){if(runDependencyWatcher!==null){clearInterval(runDependencyWatcher);runDependencyWatcher=null}if(dependenciesFulfilled){var callback=dependenciesFulfilled;dependenciesFulfilled=null;callback()}}}Module["preloadedImages"]={};Module["preloadedAudios"]={};function abort(what){{if(Module["onAbort"]){Module["onAbort"](what)}}what="Aborted("+what+")";err(what);ABORT=true;EXITSTATUS=1;what+=". Build with -s ASSERTIONS=1 for more info.";var e=new WebAssembly.RuntimeError(what);readyPromiseReject(e);throw e}var dataURIPrefix="data:application/octet-stream;base64,";function isDataURI(filename){return filename.startsWith(dataURIPrefix)}var wasmBinaryFile;wasmBinaryFile="velmor_glue.wasm";if(!isDataURI(wasmBinaryFile)){wasmBinaryFile=locateFile(wasmBinaryFile)}function getBinary(file){try{if(file==wasmBinaryFile&&wasmBinary){return new Uint8Array(wasmBinary)}if(readBinary){return readBinary(file)}else{throw"both async and sync fetching of the wasm failed"}}catch(err){abort(err)}}function getBinaryPromise(){if(!wasmBinary&&(ENVIRONMENT_IS_WEB||ENVIRONMENT_IS_WORKER)){if(typeof fetch=="function"){return fetch(wasmBinaryFile,{credentials:"same-origin"}).then(function(response){if(!response["ok"]){throw"failed to load wasm binary file at '"+wasmBinaryFile+"'"}return response["arrayBuffer"]()}).catch(function(){return getBinary(wasmBinaryFile)})}}return Promise.resolve().then(function(){return getBinary(wasmBinaryFile)})}function createWasm(){var info={"a":asmLibraryArg};function receiveInstance(instance,module){var exports=instance.exports;Module["asm"]=exports;wasmMemory=Module["asm"]["d"];updateGlobalBufferAndViews(wasmMemory.buffer);wasmTable=Module["asm"]["p"];addOnInit(Module["asm"]["e"]);removeRunDependency("wasm-instantiate")}addRunDependency("wasm-instantiate");function receiveInstantiationResult(result){receiveInstance(result["instance"])}function instantiateArrayBuffer(receiver){return getBinaryPromise().then(function(binary){return WebAssembly.instantiate(binary,info)}).then(function(instance){return instance}).then(receiver,function(reason){err("failed to asynchronously prepare wasm: "+reason);abort(reason)})}function instantiateAsync(){if(!wasmBinary&&typeof WebAssembly.instantiateStreaming=="function"&&!isDataURI(wasmBinaryFile)&&typeof fetch=="function"){return fetch(wasmBinaryFile,{credentials:"same-origin"}).then(function(response){var result=WebAssembly.instantiateStreaming(response,info);return result.then(receiveInstantiationResult,function(reason){err("wasm streaming compile failed: "+reason);err("falling back to ArrayBuffer instantiation");return instantiateArrayBuffer(receiveInstantiationResult)})})}else{return instantiateArrayBuffer(receiveInstantiationResult)}}if(Module["instantiateWasm"]){try{var exports=Module["instantiateWasm"](info,receiveInstance);return exports}catch(e){err("Module.instantiateWasm callback failed with error: "+e);return false}}instantiateAsync().catch(readyPromiseReject);return{}}function callRuntimeCallbacks(callbacks){while(callbacks.length>0){var callback=callbacks.shift();if(typeof callback=="function"){callback(Module);continue}var func=callback.func;if(typeof func=="number"){if(callback.arg===undefined){getWasmTableEntry(func)()}else{getWasmTableEntry(func)(callback.arg)}}else{func(callback.arg===undefined?null:callback.arg)}}}var wasmTableMirror=[];function getWasmTableEntry(funcPtr){var func=wasmTableMirror[funcPtr];if(!func){if(funcPtr>=wasmTableMirror.length)wasmTableMirror.length=funcPtr+1;wasmTableMirror[funcPtr]=func=wasmTable.get(funcPtr)}return func}function _abort(){abort("")}function _emscripten_memcpy_big(dest,src,num){HEAPU8.copyWithin(dest,src,src+num)}function _emscripten_get_heap_max(){return 2147483648}function emscripten_realloc_buffer(size){try{wasmMemory.grow(size-buffer.byteLength+65535>>>16);updateGlobalBufferAndViews(wasmMemory.buffer);return 1}catch(e){}}function _emscripten_resize_heap(requestedSize){var oldSize=HEAPU8.length;requestedSize=requestedSize>>>0;var maxHeapSize=_emscripten_get_heap_max();if(requestedSize>maxHeapSize){return false}let alignUp=(x,multiple)=>x+(multiple-x%multiple)%multiple;for(var cutDown=1;cutDown<=4;cutDown*=2){var overGrownHeapSize=oldSize*(1+.2/cutDown);overGrownHeapSize=Math.min(overGrownHeapSize,requestedSize+100663296);var newSize=Math.min(maxHeapSize,alignUp(Math.max(requestedSize,overGrownHeapSize),65536));var replacement=emscripten_realloc_buffer(newSize);if(replacement){return true}}return false}var asmLibraryArg={"a":_abort,"c":_emscripten_memcpy_big,"b":_emscripten_resize_heap};var asm=createWasm();var ___wasm_call_ctors=Module["___wasm_call_ctors"]=function(){return(___wasm_call_ctors=Module["___wasm_call_ctors"]=Module["asm"]["e"]).apply(null,arguments)};var _velmor_alloc=Module["_velmor_alloc"]=function(){return(_velmor_alloc=Module["_velmor_alloc"]=Module["asm"]["f"]).apply(null,arguments)};var _velmor_free=Module["_velmor_free"]=function(){return(_velmor_free=Module["_velmor_free"]=Module["asm"]["g"]).apply(null,arguments)};var _velmor_out_data=Module["_velmor_out_data"]=function(){return(_velmor_out_data=Module["_velmor_out_data"]=Module["asm"]["h"]).apply(null,arguments)};var _velmor_out_size=Module["_velmor_out_size"]=function(){return(_velmor_out_size=Module["_velmor_out_size"]=Module["asm"]["i"]).apply(null,arguments)};var _velmor_out_release=Module["_velmor_out_release"]=function(){return(_velmor_out_release=Module["_velmor_out_release"]=Module["asm"]["j"]).apply(null,arguments)};var _velmor_diff=Module["_velmor_diff"]=function(){return(_velmor_diff=Module["_velmor_diff"]=Module["asm"]["k"]).apply(null,arguments)};var _velmor_apply=Module["_velmor_apply"]=function(){return(_velmor_apply=Module["_velmor_apply"]=Module["asm"]["l"]).apply(null,arguments)};var _velmor_encode_frame=Module["_velmor_encode_frame"]=function(){return(_velmor_encode_frame=Module["_velmor_encode_frame"]=Module["asm"]["m"]).apply(null,arguments)};var _velmor_decode_frame=Module["_velmor_decode_frame"]=function(){return(_velmor_decode_frame=Module["_velmor_decode_frame"]=Module["asm"]["n"]).apply(null,arguments)};var _velmor_parse_cem=Module["_velmor_parse_cem"]=function(){return(_velmor_parse_cem=Module["_velmor_parse_cem"]=Module["asm"]["o"]).apply(null,arguments)};var calledRun;dependenciesFulfilled=function runCaller(){if(!calledRun)run();if(!calledRun)dependenciesFulfilled=runCaller};function run(args){args=args||arguments_;if(runDependencies>0){return}preRun();if(runDependencies>0){return}function doRun(){if(calledRun)return;calledRun=true;Module["calledRun"]=true;if(ABORT)return;initRuntime();readyPromiseResolve(Module);postRun()}{doRun()}}Module["run"]=run;run();
+
+
+  return createCore.ready
+}
+);
+})();
+if (typeof exports === 'object' && typeof module === 'object')
+  module.exports = createCore;
+else if (typeof define === 'function' && define['amd'])
+  define([], function() { return createCore; });
+else if (typeof exports === 'object')
+  exports["createCore"] = createCore;
+
+// The JavaScript side of the WebAssembly binding. tools/build_wasm.sh writes client/dist/velmor.js
+// as emscripten's glue (which defines `createCore`) followed by this file.
+
+/**
+ * A core failure: `message` is exactly the text of the ValueError that the Python module raises
+ * for the same input.
+ */
+export class VelmorError extends Error {
+  /** @param {string} message */
+  constructor(message) {
+    super(message);
+    this.name = 'VelmorError';
+  }
+}
+
+const encoder = new TextEncoder();
+const decoder = new TextDecoder('utf-8', { fatal: true });
+const U64_MAX = (1n << 64n) - 1n;
+const SURROGATE = /\p{Surrogate}/u;
+
+/** @param {URL | string | Response | ArrayBuffer | Uint8Array} source @returns {Promise<ArrayBuffer | Uint8Array>} */
+async function wasmBytes(source) {
+  if (source instanceof Uint8Array || source instanceof ArrayBuffer) return source;
+  if (typeof Response !== 'undefined' && source instanceof Response) {
+    if (!source.ok) throw new Error(`cannot load velmor.wasm: HTTP ${source.status} for ${source.url}`);
+    return source.arrayBuffer();
+  }
+  if (typeof source === 'string' || source instanceof URL) {
+    const url = new URL(source, typeof location !== 'undefined' ? location.href : import.meta.url);
+    if (url.protocol === 'file:') {
+      const fs = await import('node:fs/promises');
+      return fs.readFile(url);
+    }
+    return wasmBytes(await fetch(url));
+  }
+  throw new TypeError('load(): the source must be a URL, a Response, an ArrayBuffer or a Uint8Array');
+}
+
+/**
+ * The core, ready to call.
+ * @typedef {object} Velmor
+ * @property {(oldTree: string, newTree: string) => string} diff the patch that turns one tree into the next
+ * @property {(root: string, patch: string) => string} apply a patch applied to a tree, in canonical form
+ * @property {(payload: string, modelType: string, kind: string, rev: bigint | number, codec: string) => Uint8Array} encodeFrame
+ *   a tree or patch wrapped in a frame
+ * @property {(frame: Uint8Array) => string} decodeFrame `{"kind":…,"model_type":…,"payload":…,"rev":…}`
+ * @property {(manifest: string) => string} parseCem the JSON list of component schemas of a manifest
+ * @property {() => number} memorySize the bytes of WebAssembly memory the module holds now
+ */
+
+/**
+ * Instantiates the core.
+ * @param {URL | string | Response | ArrayBuffer | Uint8Array} [source] the wasm; by default the
+ *   velmor.wasm beside this module
+ * @returns {Promise<Velmor>}
+ */
+export async function load(source = new URL('velmor.wasm', import.meta.url)) {
+  const bytes = await wasmBytes(source);
+  const core = await new Promise((resolve, reject) => {
+    createCore({
+      instantiateWasm(imports, done) {
+        WebAssembly.instantiate(bytes, imports).then((r) => done(r.instance, r.module), reject);
+        return {};
+      },
+      onAbort: (what) => reject(new Error(`velmor.wasm aborted: ${what}`)),
+    }).then(resolve, reject);
+  });
+  return bind(core);
+}
+
+function bind(core) {
+  // Arguments are copied into the module's memory for the length of one call.
+  function text(fn, name, value, held) {
+    if (typeof value !== 'string') throw new TypeError(`${fn}: '${name}' must be a string, not ${kind(value)}`);
+    if (!(value.isWellFormed ? value.isWellFormed() : !SURROGATE.test(value))) {
+      throw new TypeError(`${fn}: '${name}' holds a lone surrogate, which has no UTF-8 form`);
+    }
+    const room = value.length * 3;
+    const ptr = alloc(room, held);
+    return [ptr, encoder.encodeInto(value, core.HEAPU8.subarray(ptr, ptr + room)).written];
+  }
+
+  function bytes(fn, name, value, held) {
+    if (!(value instanceof Uint8Array)) throw new TypeError(`${fn}: '${name}' must be a Uint8Array, not ${kind(value)}`);
+    const ptr = alloc(value.length, held);
+    core.HEAPU8.set(value, ptr);
+    return [ptr, value.length];
+  }
+
+  function alloc(n, held) {
+    const ptr = core._velmor_alloc(n);
+    if (ptr === 0) throw new RangeError('out of memory');
+    held.push(ptr);
+    return ptr;
+  }
+
+  // Runs one core operation on the marshalled arguments and returns its output as text (or as
+  // bytes), or throws its error.
+  function run(held, call, asBytes) {
+    let status;
+    try {
+      status = call();
+    } finally {
+      for (const ptr of held) core._velmor_free(ptr);
+    }
+    try {
+      const ptr = core._velmor_out_data();
+      const out = core.HEAPU8.subarray(ptr, ptr + core._velmor_out_size());
+      if (status === 0) return asBytes ? out.slice() : decoder.decode(out);
+      if (status === 1) throw new VelmorError(decoder.decode(out));
+      throw new RangeError('out of memory');
+    } finally {
+      core._velmor_out_release();
+    }
+  }
+
+  function marshal(fn, args) {
+    const held = [];
+    try {
+      return [held, args.map(([name, value, convert]) => convert(fn, name, value, held))];
+    } catch (e) {
+      for (const ptr of held) core._velmor_free(ptr);
+      throw e;
+    }
+  }
+
+  return Object.freeze({
+    diff(oldTree, newTree) {
+      const [held, [a, b]] = marshal('diff()', [['old', oldTree, text], ['new', newTree, text]]);
+      return run(held, () => core._velmor_diff(a[0], a[1], b[0], b[1]), false);
+    },
+    apply(root, patch) {
+      const [held, [a, b]] = marshal('apply()', [['root', root, text], ['patch', patch, text]]);
+      return run(held, () => core._velmor_apply(a[0], a[1], b[0], b[1]), false);
+    },
+    encodeFrame(payload, modelType, kind, rev, codec) {
+      const [held, [p, m, k, r, c]] = marshal('encodeFrame()', [
+        ['payload', payload, text], ['modelType', modelType, text], ['kind', kind, text],
+        ['rev', rev, revision], ['codec', codec, text],
+      ]);
+      return run(held, () => core._velmor_encode_frame(p[0], p[1], m[0], m[1], k[0], k[1], r[0], r[1], c[0], c[1]), true);
+    },
+    decodeFrame(frame) {
+      const [held, [f]] = marshal('decodeFrame()', [['frame', frame, bytes]]);
+      return run(held, () => core._velmor_decode_frame(f[0], f[1]), false);
+    },
+    parseCem(manifest) {
+      const [held, [m]] = marshal('parseCem()', [['manifest', manifest, text]]);
+      return run(held, () => core._velmor_parse_cem(m[0], m[1]), false);
+    },
+    memorySize() {
+      return core.HEAPU8.buffer.byteLength;
+    },
+  });
+}
+
+// `rev` as its low and high 32 bits: a BigInt from 0 to 2**64 - 1 or a non-negative safe integer.
+function revision(fn, name, value) {
+  if (typeof value === 'bigint') {
+    if (value < 0n || value > U64_MAX) throw new RangeError(`${fn}: '${name}' must be from 0 to 2**64 - 1, not ${value}`);
+    return [Number(value & 0xffffffffn), Number(value >> 32n)];
+  }
+  if (typeof value === 'number') {
+    if (!Number.isInteger(value)) throw new TypeError(`${fn}: '${name}' must be an integer, not ${value}`);
+    if (value < 0 || value > Number.MAX_SAFE_INTEGER) {
+      throw new RangeError(`${fn}: '${name}' must be from 0 to Number.MAX_SAFE_INTEGER (or a BigInt), not ${value}`);
+    }
+    return [value % 2 ** 32, Math.floor(value / 2 ** 32)];
+  }
+  throw new TypeError(`${fn}: '${name}' must be a BigInt or a number, not ${kind(value)}`);
+}
+
+function kind(value) {
+  if (value === null) return 'null';
+  if (typeof value === 'object') return value.constructor?.name ?? 'object';
+  return typeof value;
+}
