@@ -13,20 +13,7 @@ TOKENS = ['{', '}', '[', ']', ',', ':', '"', '\\', '"tag"', '"key"', '"slots"', 
 
 
 def mutations(rnd: random.Random, text: str, count: int):
-    for _ in range(count):
-        chars = list(text)
-        for _ in range(rnd.randrange(1, 4)):
-            pos = rnd.randrange(len(chars) + 1)
-            pick = rnd.randrange(4)
-            if pick == 0 and chars:
-                del chars[min(pos, len(chars) - 1)]
-            elif pick == 1:
-                chars.insert(pos, rnd.choice(TOKENS))
-            elif pick == 2 and chars:
-                chars[min(pos, len(chars) - 1)] = rnd.choice(TOKENS)
-            else:
-                chars = chars[:pos]
-        yield "".join(chars)
+    return trees.damaged(rnd, text, count, TOKENS)
 
 
 def test_mutated_trees_read_or_fail_cleanly():

@@ -230,3 +230,22 @@ def dumps(tree: dict, rnd: random.Random | None = None) -> str:
         return v
 
     return json.dumps(scramble(tree), ensure_ascii=rnd.random() < 0.5, indent=rnd.choice([None, 1]))
+
+
+def damaged(rnd: random.Random, text: str, count: int, tokens: list[str]):
+    """`count` damaged copies of `text`: each has one to three edits, a character deleted, one of
+    `tokens` inserted or put in a character's place, or the text cut short."""
+    for _ in range(count):
+        chars = list(text)
+        for _ in range(rnd.randrange(1, 4)):
+            pos = rnd.randrange(len(chars) + 1)
+            pick = rnd.randrange(4)
+            if pick == 0 and chars:
+                del chars[min(pos, len(chars) - 1)]
+            elif pick == 1:
+                chars.insert(pos, rnd.choice(tokens))
+            elif pick == 2 and chars:
+                chars[min(pos, len(chars) - 1)] = rnd.choice(tokens)
+            else:
+                chars = chars[:pos]
+        yield "".join(chars)

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <malloc.h>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,6 +40,9 @@ int finish(velmor::Result<std::string>&& r) {
 
 VELMOR_EXPORT void* velmor_alloc(std::size_t n) { return std::malloc(n == 0 ? 1 : n); }
 VELMOR_EXPORT void velmor_free(void* p) { std::free(p); }
+
+// Bytes the allocator has handed out and not had back: what a leak would make grow.
+VELMOR_EXPORT std::size_t velmor_heap_used() { return mallinfo().uordblks; }
 
 VELMOR_EXPORT const char* velmor_out_data() { return out.data(); }
 VELMOR_EXPORT std::size_t velmor_out_size() { return out.size(); }

@@ -45,7 +45,8 @@ async function wasmBytes(source) {
  *   a tree or patch wrapped in a frame
  * @property {(frame: Uint8Array) => string} decodeFrame `{"kind":…,"model_type":…,"payload":…,"rev":…}`
  * @property {(manifest: string) => string} parseCem the JSON list of component schemas of a manifest
- * @property {() => number} memorySize the bytes of WebAssembly memory the module holds now
+ * @property {() => {reserved: number, used: number}} memoryStats the bytes of WebAssembly memory
+ *   the module holds, and of those the bytes its allocator has handed out
  */
 
 /**
@@ -72,12 +73,14 @@ function bind(core) {
   // Arguments are copied into the module's memory for the length of one call.
   function text(fn, name, value, held) {
     if (typeof value !== 'string') throw new TypeError(`${fn}: '${name}' must be a string, not ${kind(value)}`);
-    if (!(value.isWellFormed ? value.isWellFormed() : !SURROGATE.test(value))) {
-      throw new TypeError(`${fn}: '${name}' holds a lone surrogate, which has no UTF-8 form`);
-    }
     const room = value.length * 3;
     const ptr = alloc(room, held);
-    return [ptr, encoder.encodeInto(value, core.HEAPU8.subarray(ptr, ptr + room)).written];
+    const { written } = encoder.encodeInto(value, core.HEAPU8.subarray(ptr, ptr + room));
+    // encodeInto writes U+FFFD for a lone surrogate; a text of one byte per code unit has none.
+    if (written !== value.length && !(value.isWellFormed ? value.isWellFormed() : !SURROGATE.test(value))) {
+      throw new TypeError(`${fn}: '${name}' holds a lone surrogate, which has no UTF-8 form`);
+    }
+    return [ptr, written];
   }
 
   function bytes(fn, name, value, held) {
@@ -148,8 +151,8 @@ function bind(core) {
       const [held, [m]] = marshal('parseCem()', [['manifest', manifest, text]]);
       return run(held, () => core._velmor_parse_cem(m[0], m[1]), false);
     },
-    memorySize() {
-      return core.HEAPU8.buffer.byteLength;
+    memoryStats() {
+      return { reserved: core.HEAPU8.buffer.byteLength, used: core._velmor_heap_used() };
     },
   });
 }

@@ -1,0 +1,78 @@
+"""The WebAssembly binding (client/dist) in Chromium: it loads from the page's server and gives
+the Python module's outputs and error texts on a seeded set of trees, patches, frames and
+manifests, valid and damaged. Skips where Playwright or chromium is missing."""
+
+from __future__ import annotations
+
+import random
+
+import pytest
+import velmor
+
+import browser
+import trees
+
+REASON = browser.unavailable()
+pytestmark = pytest.mark.skipif(REASON is not None, reason=REASON or "")
+
+PAGE = """<!doctype html><meta charset="utf-8"><script type="module">
+import { load, VelmorError } from '/client/dist/velmor.js';
+const velmor = await load();
+const hex = (b) => Array.from(b, (x) => x.toString(16).padStart(2, '0')).join('');
+const unhex = (s) => new Uint8Array(s.match(/../g)?.map((x) => parseInt(x, 16)) ?? []);
+const NAMES = { diff: 'diff', apply: 'apply', encode_frame: 'encodeFrame', decode_frame: 'decodeFrame', parse_cem: 'parseCem' };
+window.run = (cases) => cases.map(([fn, args]) => {
+  if (fn === 'decode_frame') args = [unhex(args[0])];
+  if (fn === 'encode_frame') args = [args[0], args[1], args[2], BigInt(args[3]), args[4]];
+  try {
+    const out = velmor[NAMES[fn]](...args);
+    return { ok: out instanceof Uint8Array ? hex(out) : out };
+  } catch (e) {
+    return { error: e instanceof VelmorError ? 'ValueError' : e.name, message: e.message };
+  }
+});
+window.ready = true;
+</script>"""
+
+
+def cases() -> list[tuple[str, list]]:
+    rnd = random.Random(5)
+    out: list[tuple[str, list]] = []
+    for i in range(30):
+        old = trees.random_tree(rnd, max_depth=3, negative_zero=i % 2 == 0)
+        new = trees.mutate(rnd, old, max_depth=3)
+        a, b = trees.dumps(old, rnd), trees.dumps(new)
+        patch = velmor.diff(a, b)
+        frame = velmor.encode_frame(patch, "m", "patch", 2**64 - 1 - i, "application/msgpack")
+        out += [("diff", [a, b]), ("apply", [a, patch]), ("apply", [b, patch]), ("diff", [a[:-1 - i], b]),
+                ("encode_frame", [a, "tree", "snapshot", str(i), "application/json"]),
+                ("decode_frame", [frame.hex()]), ("decode_frame", [frame[:-1 - i].hex()])]
+    out += [("parse_cem", ['{"modules":[{"declarations":[{"customElement":true,"tagName":"x-a","attributes":'
+                           '[{"name":"size","type":{"text":"\'s\' | null"}}]}]}]}']),
+            ("parse_cem", ['{"modules":[{"declarations":[{"tagName":1}]}]}']),
+            ("encode_frame", ["{}", "m", "delta", "1", "application/json"]),
+            ("apply", ['{"tag":"a","props":{"f":{"Float":1.2345678901234567e-300}}}', '{"ops":[]}'])]
+    return out
+
+
+def python_result(fn: str, args: list) -> dict:
+    if fn == "decode_frame":
+        args = [bytes.fromhex(args[0])]
+    if fn == "encode_frame":
+        args = [*args[:3], int(args[3]), args[4]]
+    try:
+        out = getattr(velmor, fn)(*args)
+    except ValueError as e:
+        return {"error": "ValueError", "message": str(e)}
+    return {"ok": out.hex() if isinstance(out, bytes) else out}
+
+
+def test_chromium_gives_the_python_outputs_and_error_texts() -> None:
+    with browser.page(PAGE) as tab:
+        tab.wait_for_function("window.ready === true", timeout=60_000)
+        todo = cases()
+        got = tab.evaluate("cases => window.run(cases)", todo)
+    expected = [python_result(fn, args) for fn, args in todo]
+    assert len(got) == len(todo)
+    assert [c for c, g, e in zip(todo, got, expected) if g != e] == []
+    assert any("error" in e for e in expected) and any("ok" in e for e in expected)
