@@ -32,7 +32,7 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
 sys.path.insert(0, str(ROOT / "tests"))
 
-import browser  # noqa: E402
+import chromium_page as browser  # noqa: E402
 import treegen  # noqa: E402
 from measure import best  # noqa: E402
 

@@ -9,7 +9,7 @@ import random
 import pytest
 import velmor
 
-import browser
+import chromium_page as browser
 import trees
 
 REASON = browser.unavailable()
