@@ -47,6 +47,23 @@ def test_a_tree_that_fails_leaves_the_session_as_it_was():
         Session("todo", "text/plain")
 
 
+def chain(levels: int) -> str:
+    tree = '{"tag":"leaf"}'
+    for _ in range(levels):
+        tree = '{"tag":"n","slots":{"s":[%s]}}' % tree
+    return tree
+
+
+def test_a_change_no_patch_can_carry_goes_as_a_snapshot():
+    # chain(41) reads, but the Replace that carries it from another root would nest too deep
+    s = Session("todo")
+    s.update(A)
+    frame = decoded(s.update(chain(41)))
+    assert (frame["kind"], frame["rev"]) == ("snapshot", 1)
+    assert s.tree == velmor.apply(chain(41), '{"ops":[]}')
+    assert decoded(s.update(chain(40)))["kind"] == "patch"
+
+
 @pytest.mark.parametrize("text, message", [
     ('{"v":1,"type":"emit","event":"save","detail":{"id":3}}', Emit("save", {"id": 3})),
     ('{"v":1,"type":"emit","event":"busy"}', Emit("busy", None)),

@@ -211,13 +211,21 @@ class Session:
 
     def update(self, tree: str) -> bytes | None:
         """The frame that brings the client from the last tree to `tree`: a patch, or a
-        snapshot when nothing was sent yet; None when the tree did not change (nothing to send).
+        snapshot when nothing was sent yet or when no patch can carry the change (a subtree too
+        deep to travel inside one); None when the tree did not change (nothing to send).
 
         Raises ValueError, leaving the session as it was, when `tree` is not a tree.
         """
         if self.tree is None:
             return self.snapshot(tree)
-        patch = velmor.diff(self.tree, tree)
+        try:
+            patch = velmor.diff(self.tree, tree)
+        except ValueError as err:
+            # Both trees read, but the patch would nest past the reading limit (an error of
+            # reading `tree` names its place).
+            if str(err) != "recursion limit exceeded":
+                raise
+            return self.snapshot(tree)
         if patch == NO_OPS:
             return None
         rev = self._next_rev()
