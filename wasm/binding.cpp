@@ -66,6 +66,147 @@ VELMOR_EXPORT int velmor_has_replacement(const char* bytes, std::size_t n) {
   return 0;
 }
 
+// Text between JavaScript's strings (UTF-16) and the core's UTF-8, for the hosts where the code
+// units can be copied in and out of the module's memory in one step (Node's Buffer): each is far
+// cheaper there than the host's own UTF-8 conversion of a text that is not all ASCII.
+
+// Writes `units` UTF-16 code units as UTF-8 at `bytes` (room for three bytes a unit) and returns
+// the number of bytes written, or SIZE_MAX at a lone surrogate (which has no UTF-8 form).
+VELMOR_EXPORT std::size_t velmor_utf16_to_utf8(const char16_t* units, std::size_t n, char* bytes) {
+  auto out = reinterpret_cast<unsigned char*>(bytes);
+  std::size_t i = 0;
+  while (i < n) {
+#ifdef __wasm_simd128__
+    // Sixteen ASCII units a step.
+    const v128_t high = wasm_i16x8_splat(static_cast<std::int16_t>(0xFF80));
+    while (i + 16 <= n) {
+      v128_t a = wasm_v128_load(units + i), b = wasm_v128_load(units + i + 8);
+      if (wasm_v128_any_true(wasm_v128_and(wasm_v128_or(a, b), high))) break;
+      wasm_v128_store(out, wasm_u8x16_narrow_i16x8(a, b));
+      out += 16;
+      i += 16;
+    }
+    std::size_t stop = i + 16 < n ? i + 16 : n;
+#else
+    std::size_t stop = n;
+#endif
+    for (; i < stop; ++i) {
+      std::uint32_t c = units[i];
+      if (c < 0x80) {
+        *out++ = static_cast<unsigned char>(c);
+      } else if (c < 0x800) {
+        *out++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+        *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      } else if (c < 0xD800 || c > 0xDFFF) {
+        *out++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+        *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      } else {
+        std::uint32_t low = i + 1 < n ? units[i + 1] : 0;
+        if (c > 0xDBFF || low < 0xDC00 || low > 0xDFFF) return SIZE_MAX;
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        *out++ = static_cast<unsigned char>(0xF0 | (c >> 18));
+        *out++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        ++i;
+      }
+    }
+  }
+  return static_cast<std::size_t>(out - reinterpret_cast<unsigned char*>(bytes));
+}
+
+// Writes UTF-8 `bytes` as UTF-16 code units at `units` (room for one unit a byte) and returns the
+// number of units written, or SIZE_MAX where the bytes are not UTF-8 (what a fatal TextDecoder
+// refuses: overlong forms, surrogates, past U+10FFFF, a sequence cut short).
+VELMOR_EXPORT std::size_t velmor_utf8_to_utf16(const char* bytes, std::size_t n, char16_t* units) {
+  auto p = reinterpret_cast<const unsigned char*>(bytes);
+  char16_t* out = units;
+  std::size_t i = 0;
+  auto tail = [&](std::size_t at) { return at < n && (p[at] & 0xC0) == 0x80; };
+  while (i < n) {
+#ifdef __wasm_simd128__
+    while (i + 16 <= n) {
+      v128_t v = wasm_v128_load(p + i);
+      if (wasm_i8x16_bitmask(v) != 0) break;
+      wasm_v128_store(out, wasm_u16x8_extend_low_u8x16(v));
+      wasm_v128_store(out + 8, wasm_u16x8_extend_high_u8x16(v));
+      out += 16;
+      i += 16;
+    }
+    std::size_t stop = i + 16 < n ? i + 16 : n;
+#else
+    std::size_t stop = n;
+#endif
+    while (i < stop) {
+      std::uint32_t c = p[i];
+      if (c < 0x80) {
+        *out++ = static_cast<char16_t>(c);
+        i += 1;
+      } else if (c >= 0xC2 && c <= 0xDF) {
+        if (!tail(i + 1)) return SIZE_MAX;
+        *out++ = static_cast<char16_t>(((c & 0x1F) << 6) | (p[i + 1] & 0x3F));
+        i += 2;
+      } else if (c >= 0xE0 && c <= 0xEF) {
+        if (!tail(i + 1) || !tail(i + 2)) return SIZE_MAX;
+        std::uint32_t u = ((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F);
+        if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) return SIZE_MAX;
+        *out++ = static_cast<char16_t>(u);
+        i += 3;
+      } else if (c >= 0xF0 && c <= 0xF4) {
+        if (!tail(i + 1) || !tail(i + 2) || !tail(i + 3)) return SIZE_MAX;
+        std::uint32_t u = ((c & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6)
+                          | (p[i + 3] & 0x3F);
+        if (u < 0x10000 || u > 0x10FFFF) return SIZE_MAX;
+        u -= 0x10000;
+        *out++ = static_cast<char16_t>(0xD800 + (u >> 10));
+        *out++ = static_cast<char16_t>(0xDC00 + (u & 0x3FF));
+        i += 4;
+      } else {
+        return SIZE_MAX;
+      }
+    }
+  }
+  return static_cast<std::size_t>(out - units);
+}
+
+// Where a host decodes all-ASCII bytes much faster than the rest, a mostly-ASCII output is decoded
+// in pieces: the spans that hold its other bytes, each widened over ASCII gaps shorter than
+// `gap` bytes (a piece costs more than decoding a short gap with its neighbours). Writes the
+// spans as [start, end) pairs at `spans` and returns their number, or max + 1 when there are more
+// than `max`.
+VELMOR_EXPORT std::size_t velmor_mixed_spans(const char* bytes, std::size_t n, std::size_t gap,
+                                            std::uint32_t* spans, std::size_t max) {
+  auto p = reinterpret_cast<const unsigned char*>(bytes);
+  std::size_t count = 0;
+  auto next = [&](std::size_t at) {  // the first byte at or after `at` that is not ASCII, or n
+#ifdef __wasm_simd128__
+    for (; at + 16 <= n; at += 16) {
+      if (int mask = wasm_i8x16_bitmask(wasm_v128_load(p + at)))
+        return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+#endif
+    for (; at < n; ++at)
+      if (p[at] >= 0x80) return at;
+    return n;
+  };
+  for (std::size_t i = next(0); i < n;) {
+    std::size_t end = i, after;
+    for (;;) {
+      while (end < n && p[end] >= 0x80) ++end;
+      after = next(end);
+      if (after == n || after - end >= gap) break;
+      end = after;
+    }
+    if (count == max) return max + 1;
+    spans[2 * count] = static_cast<std::uint32_t>(i);
+    spans[2 * count + 1] = static_cast<std::uint32_t>(end);
+    ++count;
+    i = after;
+  }
+  return count;
+}
+
 VELMOR_EXPORT const char* velmor_out_data() { return out.data(); }
 VELMOR_EXPORT std::size_t velmor_out_size() { return out.size(); }
 // Gives the output's memory back (a large output would otherwise stay held until the next call).

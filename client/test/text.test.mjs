@@ -1,0 +1,66 @@
+// Texts across the boundary in both of the binding's ways: Node's (code units copied in and out
+// with Buffer, converted by the module) and every other host's (TextEncoder, and long mostly-ASCII
+// outputs decoded in pieces), here the same module loaded with Buffer hidden.
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+
+import { load } from '../dist/velmor.js';
+
+const buffer = Object.getOwnPropertyDescriptor(globalThis, 'Buffer');
+delete globalThis.Buffer;
+let loadElsewhere;
+try {
+  ({ load: loadElsewhere } = await import('../dist/velmor.js?without-buffer'));
+} finally {
+  Object.defineProperty(globalThis, 'Buffer', buffer);
+}
+const ways = { Node: await load(), elsewhere: await loadElsewhere() };
+
+const NOOP = '{"ops":[]}';
+const tree = (s) => `{"tag":"t","props":{"s":{"Str":"${s}"}}}`;
+const frameOut = (s) => `{"kind":"snapshot","model_type":"m","payload":{"props":{"s":{"Str":"${s}"}},"tag":"t"},"rev":1}`;
+
+// Long enough to be decoded in pieces where that applies, with the characters that are not ASCII
+// at every offset of a 16-byte block, at the start and the end, spread with gaps of every length
+// around the one that starts a new piece, and dense.
+function texts() {
+  const out = { empty: '', short: 'é', ascii: 'a'.repeat(5000), 'non-ASCII first': '€' + 'b'.repeat(5000),
+    'non-ASCII last': 'c'.repeat(5000) + '😀', dense: 'Жёлтый 東京 😀 ü '.repeat(400) };
+  for (const ch of ['é', '–', '😀']) {
+    for (let at = 0; at < 34; at++) out[`${ch} at ${at}`] = 'd'.repeat(4096 + at) + ch + 'e'.repeat(40 - at) + ch;
+    for (const gap of [0, 1, 15, 16, 17, 254, 255, 256, 257, 258, 1000]) {
+      out[`${ch} every ${gap}`] = ('f'.repeat(gap) + ch).repeat(Math.ceil(6000 / (gap + 1)));
+    }
+  }
+  return out;
+}
+
+test('every text comes back as it went in, both ways', () => {
+  for (const [way, v] of Object.entries(ways)) {
+    for (const [name, s] of Object.entries(texts())) {
+      const t = tree(s);
+      assert.ok(v.apply(t, NOOP) === t, `${way}: apply, ${name}`);
+      assert.ok(v.decodeFrame(v.encodeFrame(t, 'm', 'snapshot', 1, 'application/msgpack')) === frameOut(s),
+        `${way}: frame, ${name}`);
+      assert.equal(v.diff(t, tree(s + 'z')), `{"ops":[{"SetProp":{"path":[],"name":"s","value":{"Str":"${s}z"}}}]}`,
+        `${way}: diff, ${name}`);
+    }
+    assert.equal(v.memoryStats().used, 0, way);
+  }
+});
+
+test('a lone surrogate is refused both ways, wherever it lies; a pair across a block is kept', () => {
+  const refused = (e) => e instanceof TypeError && e.message === "apply(): 'root' holds a lone surrogate, which has no UTF-8 form";
+  for (const [way, v] of Object.entries(ways)) {
+    for (let at = 0; at < 40; at++) {
+      const [before, after] = ['g'.repeat(at), 'h'.repeat(40 - at)];
+      for (const lone of ['\ud800', '\udbff', '\udc00', '\udfff', '\ude00\ud83d']) {
+        assert.throws(() => v.apply(tree(before + lone + after), NOOP), refused, `${way}: ${escape(lone)} at ${at}`);
+      }
+      assert.throws(() => v.apply(tree(before) + '\ud83d', NOOP), refused, `${way}: high surrogate last`);
+      const pair = tree(before + '\ud83d\ude00' + after);
+      assert.equal(v.apply(pair, NOOP), pair, `${way}: pair at ${at}`);
+    }
+    assert.equal(v.memoryStats().used, 0, way);
+  }
+});
