@@ -170,43 +170,6 @@ VELMOR_EXPORT std::size_t velmor_utf8_to_utf16(const char* bytes, std::size_t n,
   return static_cast<std::size_t>(out - units);
 }
 
-// Where a host decodes all-ASCII bytes much faster than the rest, a mostly-ASCII output is decoded
-// in pieces: the spans that hold its other bytes, each widened over ASCII gaps shorter than
-// `gap` bytes (a piece costs more than decoding a short gap with its neighbours). Writes the
-// spans as [start, end) pairs at `spans` and returns their number, or max + 1 when there are more
-// than `max`.
-VELMOR_EXPORT std::size_t velmor_mixed_spans(const char* bytes, std::size_t n, std::size_t gap,
-                                            std::uint32_t* spans, std::size_t max) {
-  auto p = reinterpret_cast<const unsigned char*>(bytes);
-  std::size_t count = 0;
-  auto next = [&](std::size_t at) {  // the first byte at or after `at` that is not ASCII, or n
-#ifdef __wasm_simd128__
-    for (; at + 16 <= n; at += 16) {
-      if (int mask = wasm_i8x16_bitmask(wasm_v128_load(p + at)))
-        return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
-#endif
-    for (; at < n; ++at)
-      if (p[at] >= 0x80) return at;
-    return n;
-  };
-  for (std::size_t i = next(0); i < n;) {
-    std::size_t end = i, after;
-    for (;;) {
-      while (end < n && p[end] >= 0x80) ++end;
-      after = next(end);
-      if (after == n || after - end >= gap) break;
-      end = after;
-    }
-    if (count == max) return max + 1;
-    spans[2 * count] = static_cast<std::uint32_t>(i);
-    spans[2 * count + 1] = static_cast<std::uint32_t>(end);
-    ++count;
-    i = after;
-  }
-  return count;
-}
-
 VELMOR_EXPORT const char* velmor_out_data() { return out.data(); }
 VELMOR_EXPORT std::size_t velmor_out_size() { return out.size(); }
 // Gives the output's memory back (a large output would otherwise stay held until the next call).

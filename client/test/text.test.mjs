@@ -1,6 +1,6 @@
 // Texts across the boundary in both of the binding's ways: Node's (code units copied in and out
-// with Buffer, converted by the module) and every other host's (TextEncoder, and long mostly-ASCII
-// outputs decoded in pieces), here the same module loaded with Buffer hidden.
+// with Buffer, converted by the module) and every other host's (TextEncoder, and long outputs
+// decoded in pieces), here the same module loaded with Buffer hidden.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
@@ -20,17 +20,18 @@ const NOOP = '{"ops":[]}';
 const tree = (s) => `{"tag":"t","props":{"s":{"Str":"${s}"}}}`;
 const frameOut = (s) => `{"kind":"snapshot","model_type":"m","payload":{"props":{"s":{"Str":"${s}"}},"tag":"t"},"rev":1}`;
 
-// Long enough to be decoded in pieces where that applies, with the characters that are not ASCII
-// at every offset of a 16-byte block, at the start and the end, spread with gaps of every length
-// around the one that starts a new piece, and dense.
+// Characters that are not ASCII at every offset of a 16-byte block and across the ends of the
+// pieces a long output is decoded in (the text starts 32 bytes into the output), at the start and
+// the end, spread at every few bytes, and dense.
 function texts() {
-  const out = { empty: '', short: 'é', ascii: 'a'.repeat(5000), 'non-ASCII first': '€' + 'b'.repeat(5000),
-    'non-ASCII last': 'c'.repeat(5000) + '😀', dense: 'Жёлтый 東京 😀 ü '.repeat(400) };
+  const out = { empty: '', short: 'é', ascii: 'a'.repeat(40000), 'non-ASCII first': '€' + 'b'.repeat(40000),
+    'non-ASCII last': 'c'.repeat(40000) + '😀', dense: 'Жёлтый 東京 😀 ü '.repeat(2000) };
   for (const ch of ['é', '–', '😀']) {
-    for (let at = 0; at < 34; at++) out[`${ch} at ${at}`] = 'd'.repeat(4096 + at) + ch + 'e'.repeat(40 - at) + ch;
-    for (const gap of [0, 1, 15, 16, 17, 254, 255, 256, 257, 258, 1000]) {
-      out[`${ch} every ${gap}`] = ('f'.repeat(gap) + ch).repeat(Math.ceil(6000 / (gap + 1)));
+    for (let at = 0; at < 40; at++) {
+      out[`${ch} at ${at}`] = 'd'.repeat(at) + ch + 'e'.repeat(40 - at) + ch;
+      out[`${ch} across a piece's end, ${at}`] = 'd'.repeat(16384 - 32 - 20 + at) + ch + 'e'.repeat(16384 - 20) + ch;
     }
+    for (const gap of [0, 1, 2, 15, 16, 17, 300]) out[`${ch} every ${gap}`] = ('f'.repeat(gap) + ch).repeat(Math.ceil(40000 / (gap + 1)));
   }
   return out;
 }
