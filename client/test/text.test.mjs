@@ -65,3 +65,27 @@ test('a lone surrogate is refused both ways, wherever it lies; a pair across a b
     assert.equal(v.memoryStats().used, 0, way);
   }
 });
+
+test('long keys sort and long values compare byte by byte, a difference at any place', () => {
+  const v = ways.Node;
+  for (const length of [17, 31, 32, 33, 47, 64]) {
+    const base = 'k'.repeat(length);
+    const keys = [base];
+    for (let at = 0; at < length; at++) {
+      for (const ch of ['a', '~', 'é', '\u0001']) keys.push(base.slice(0, at) + ch + base.slice(at + 1));
+    }
+    keys.push(base + 'a', base.slice(1));
+    const props = keys.map((k, i) => `${JSON.stringify(k)}:{"Int":${i}}`).reverse().join(',');
+    const out = JSON.parse(v.apply(`{"tag":"t","props":{${props}}}`, NOOP));
+    const bytes = (k) => Buffer.from(k, 'utf8');
+    assert.deepEqual(Object.keys(out.props), [...keys].sort((a, b) => Buffer.compare(bytes(a), bytes(b))), `length ${length}`);
+
+    const value = (s) => `{"tag":"t","props":{"v":{"Str":${JSON.stringify(s)}}}}`;
+    assert.equal(v.diff(value(base), value(base)), NOOP, `length ${length}`);
+    for (let at = 0; at < length; at++) {
+      const other = base.slice(0, at) + 'j' + base.slice(at + 1);
+      assert.equal(v.diff(value(base), value(other)),
+        `{"ops":[{"SetProp":{"path":[],"name":"v","value":{"Str":"${other}"}}}]}`, `length ${length}, at ${at}`);
+    }
+  }
+});
