@@ -89,3 +89,22 @@ test('long keys sort and long values compare byte by byte, a difference at any p
     }
   }
 });
+
+test('random texts of every kind of character come back as they went in, both ways', () => {
+  let seed = 7;
+  const next = (n) => (seed = (Math.imul(seed, 1103515245) + 12345) >>> 0) % n;
+  // ASCII, two-byte, three-byte (below and above the surrogates) and four-byte characters.
+  const kinds = [() => String.fromCharCode(0x20 + next(0x5f)).replace(/["\\]/, 'q'), () => String.fromCharCode(0x80 + next(0x780)),
+    () => String.fromCharCode(0x800 + next(0xd000)), () => String.fromCharCode(0xe000 + next(0x2000)),
+    () => String.fromCodePoint(0x10000 + next(0x100000))];
+  for (let i = 0; i < 300; i++) {
+    let s = '';
+    const length = next(3) === 0 ? next(40000) : next(100);
+    const mostly = next(kinds.length);
+    while (s.length < length) s += kinds[next(4) === 0 ? next(kinds.length) : mostly]();
+    for (const [way, v] of Object.entries(ways)) {
+      const t = tree(s);
+      assert.ok(v.apply(t, NOOP) === t, `${way}: text ${i}`);
+    }
+  }
+});
