@@ -644,8 +644,9 @@ class OneWalk {
   const std::vector<Span>& spans() const { return spans_; }
 
  private:
+  // Compact text has no whitespace: one test for the usual byte.
   void space() {
-    while (p_ != end_ && is_space(*p_)) ++p_;
+    while (p_ != end_ && static_cast<unsigned char>(*p_) <= ' ' && is_space(*p_)) ++p_;
   }
   std::uint32_t out_at() const { return static_cast<std::uint32_t>(o_.size()); }
 
@@ -864,7 +865,7 @@ class OneWalk {
         if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
         Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start),
                  out_at()};
-        if (members_.size() != mark && in_order && !less(key_of(members_.back()), key_of(m))) in_order = false;
+        if (in_order && members_.size() != mark && !less(key_of(members_.back()), key_of(m))) in_order = false;
         members_.push_back(m);
         p_ = stop + 1;
         if constexpr (Msgpack) {
@@ -957,12 +958,12 @@ template <bool Msgpack>
 class Gather {
  public:
   Gather(const char* raw, const std::vector<Fix>& fixes, const std::vector<Span>& spans)
-      : raw_(raw), fixes_(fixes), spans_(spans) {}
+      : raw_(raw), fixes_(fixes.data()), count_(fixes.size()), spans_(spans.data()) {}
 
   // raw[from, to), `i` being the first fix at or after `from`.
   char* copy(char* d, std::uint32_t from, std::uint32_t to, std::size_t i) const {
     std::uint32_t p = from;
-    while (i < fixes_.size() && fixes_[i].at < to) {
+    while (i < count_ && fixes_[i].at < to) {
       const Fix& f = fixes_[i];
       json::copy_bytes(d, raw_ + p, f.at - p);
       d = apply(d + (f.at - p), i);
@@ -998,8 +999,8 @@ class Gather {
     } else {
       *d++ = '{';
     }
-    auto inner_begin = fixes_.begin() + static_cast<std::ptrdiff_t>(i + 1);
-    auto inner_end = inner_begin + static_cast<std::ptrdiff_t>(f.inner);
+    const Fix* inner_begin = fixes_ + i + 1;
+    const Fix* inner_end = inner_begin + f.inner;
     for (std::uint32_t k = 0; k < f.count; ++k) {
       const Span& s = spans_[f.first + k];
       if constexpr (!Msgpack) {
@@ -1007,7 +1008,7 @@ class Gather {
       }
       std::size_t j = static_cast<std::size_t>(
           std::lower_bound(inner_begin, inner_end, s.begin, [](const Fix& x, std::uint32_t a) { return x.at < a; }) -
-          fixes_.begin());
+          fixes_);
       d = copy(d, s.begin, s.end, j);
     }
     if constexpr (!Msgpack) *d++ = '}';
@@ -1015,8 +1016,9 @@ class Gather {
   }
 
   const char* raw_;
-  const std::vector<Fix>& fixes_;
-  const std::vector<Span>& spans_;
+  const Fix* fixes_;
+  std::size_t count_;
+  const Span* spans_;
 };
 
 // One walk into `o` (which holds `base` bytes before the value), then the final output, appended
