@@ -615,7 +615,7 @@ struct Fix {
   std::uint32_t end;    // just after it
   std::uint32_t first;
   std::uint32_t count;
-  std::uint32_t inner;  // how many fixes follow that are inside this one
+  std::uint32_t inner;  // how many fixes, right before this one, are inside it
 };
 
 // Where a kept member's key and value were written in the first output.
@@ -647,6 +647,12 @@ class OneWalk {
   // Compact text has no whitespace: one test for the usual byte.
   void space() {
     while (p_ != end_ && static_cast<unsigned char>(*p_) <= ' ' && is_space(*p_)) ++p_;
+  }
+  // The next byte past whitespace, or -1 at the end of the text.
+  int peek() {
+    if (p_ != end_ && static_cast<unsigned char>(*p_) > ' ') return static_cast<unsigned char>(*p_);
+    space();
+    return p_ == end_ ? -1 : static_cast<unsigned char>(*p_);
   }
   std::uint32_t out_at() const { return static_cast<std::uint32_t>(o_.size()); }
 
@@ -795,18 +801,15 @@ class OneWalk {
     std::size_t inner = fixes_.size();
     o_.push_back(Msgpack ? '\0' : '[');
     std::uint64_t n = 0;
-    space();
-    if (p_ == end_) throw GiveUp{};
-    if (*p_ != ']') {
+    if (peek() != ']') {
       for (;;) {
         value(depth);
         ++n;
-        space();
-        if (p_ == end_) throw GiveUp{};
-        if (*p_ == ']') break;
-        if (*p_ != ',') throw GiveUp{};
+        int c = peek();
+        if (c == ']') break;
+        if (c != ',') throw GiveUp{};
         ++p_;
-        space();
+        peek();
         if constexpr (!Msgpack) o_.push_back(',');
       }
     }
@@ -829,11 +832,11 @@ class OneWalk {
             inner);
   }
 
-  // Fixes are kept in the order their containers open: a container's goes in front of those of
-  // the containers inside it, which are the last ones, from `inner` on, when it closes.
+  // Fixes are kept in the order their containers close: a container's comes right after those of
+  // the containers inside it, which are the last ones, from `inner` on.
   void add_fix(Fix f, std::size_t inner) {
     f.inner = static_cast<std::uint32_t>(fixes_.size() - inner);
-    fixes_.insert(fixes_.begin() + static_cast<std::ptrdiff_t>(inner), f);
+    fixes_.push_back(f);
     // The bookkeeping of the fixes stays below the size of the output (a first stretch aside).
     if ((fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span)) > o_.size() + 65536) throw GiveUp{};
   }
@@ -855,11 +858,10 @@ class OneWalk {
     o_.push_back(Msgpack ? '\0' : '{');
     std::size_t mark = members_.size();
     bool in_order = true;
-    space();
-    if (p_ == end_) throw GiveUp{};
-    if (*p_ != '}') {
+    int c = peek();
+    if (c != '}') {
       for (;;) {
-        if (*p_ != '"') throw GiveUp{};
+        if (c != '"') throw GiveUp{};
         const char* start = p_ + 1;
         const char* stop = string_stop(start, end_);
         if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
@@ -876,18 +878,15 @@ class OneWalk {
           d[m.size + 2] = ':';
           o_.commit(d + m.size + 3);
         }
-        space();
-        if (p_ == end_ || *p_ != ':') throw GiveUp{};
+        if (peek() != ':') throw GiveUp{};
         ++p_;
-        space();
+        peek();
         value(depth);
-        space();
-        if (p_ == end_) throw GiveUp{};
-        if (*p_ == '}') break;
-        if (*p_ != ',') throw GiveUp{};
+        c = peek();
+        if (c == '}') break;
+        if (c != ',') throw GiveUp{};
         ++p_;
-        space();
-        if (p_ == end_) throw GiveUp{};
+        c = peek();
         if constexpr (!Msgpack) o_.push_back(',');
       }
     }
@@ -910,32 +909,31 @@ class OneWalk {
   // Sorts the members read since `mark` by key, keeps the last of each repeated one and notes
   // where each kept one was written.
   void reorder(std::uint32_t at, std::size_t mark, std::uint32_t last_end, std::size_t inner) {
-    auto first = members_.begin() + static_cast<std::ptrdiff_t>(mark);
-    // Where each member ends: before the comma that follows it (as JSON), or where the next
-    // begins; the last one at the closing brace.
-    ends_.clear();
-    for (auto it = first; it != members_.end(); ++it) {
-      std::uint32_t e = it + 1 == members_.end() ? last_end : (it + 1)->begin - (Msgpack ? 0 : 1);
-      ends_.push_back(e);
+    // Each member with where it ends: before the comma that follows it (as JSON), or where the
+    // next begins; the last one at the closing brace.
+    sorting_.clear();
+    for (std::size_t k = mark; k < members_.size(); ++k) {
+      const Member& m = members_[k];
+      std::uint32_t e = k + 1 == members_.size() ? last_end : members_[k + 1].begin - (Msgpack ? 0 : 1);
+      sorting_.push_back(Sorted{m.key, m.size, m.begin, e});
     }
-    // Positions are sorted rather than members, so that each keeps its end.
-    order_.clear();
-    for (std::uint32_t k = 0; k < ends_.size(); ++k) order_.push_back(k);
-    auto by_key = [&](std::uint32_t a, std::uint32_t b) { return less(key_of(first[a]), key_of(first[b])); };
-    if (order_.size() <= 16) {
-      for (std::size_t i = 1; i < order_.size(); ++i) {
-        std::uint32_t m = order_[i];
-        std::size_t j = i;
-        for (; j != 0 && by_key(m, order_[j - 1]); --j) order_[j] = order_[j - 1];
-        order_[j] = m;
+    auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
+    auto before = [&](const Sorted& a, const Sorted& b) { return less(key(a), key(b)); };
+    if (sorting_.size() <= 16) {
+      // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
+      for (std::size_t k = 1; k < sorting_.size(); ++k) {
+        Sorted m = sorting_[k];
+        std::size_t j = k;
+        for (; j != 0 && before(m, sorting_[j - 1]); --j) sorting_[j] = sorting_[j - 1];
+        sorting_[j] = m;
       }
     } else {
-      std::stable_sort(order_.begin(), order_.end(), by_key);
+      std::stable_sort(sorting_.begin(), sorting_.end(), before);
     }
     Fix f{at, out_at(), static_cast<std::uint32_t>(spans_.size()), 0, 0};
-    for (std::size_t i = 0; i < order_.size(); ++i) {
-      if (i + 1 != order_.size() && same(key_of(first[order_[i]]), key_of(first[order_[i + 1]]))) continue;
-      spans_.push_back(Span{first[order_[i]].begin, ends_[order_[i]]});
+    for (std::size_t k = 0; k < sorting_.size(); ++k) {
+      if (k + 1 != sorting_.size() && same(key(sorting_[k]), key(sorting_[k + 1]))) continue;
+      spans_.push_back(Span{sorting_[k].begin, sorting_[k].end});
       ++f.count;
     }
     add_fix(f, inner);
@@ -947,10 +945,15 @@ class OneWalk {
   Arena& arena_;
   json::Out& o_;
   std::vector<Member> members_;  // of the open objects
-  std::vector<Fix> fixes_;       // ascending `at`
+  std::vector<Fix> fixes_;       // ascending `end`, in the order the containers closed
   std::vector<Span> spans_;
-  std::vector<std::uint32_t> ends_;   // room for reorder()
-  std::vector<std::uint32_t> order_;  // room for reorder()
+  struct Sorted {
+    std::uint32_t key;
+    std::uint32_t size;
+    std::uint32_t begin;
+    std::uint32_t end;
+  };
+  std::vector<Sorted> sorting_;  // room for reorder()
 };
 
 // Copies the first output into the final one with every fix applied.
@@ -960,15 +963,23 @@ class Gather {
   Gather(const char* raw, const std::vector<Fix>& fixes, const std::vector<Span>& spans)
       : raw_(raw), fixes_(fixes.data()), count_(fixes.size()), spans_(spans.data()) {}
 
-  // raw[from, to), `i` being the first fix at or after `from`.
-  char* copy(char* d, std::uint32_t from, std::uint32_t to, std::size_t i) const {
+  // raw[from, to), the fixes inside it being those from `lo` to `hi`.
+  char* copy(char* d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
+    // The outermost of them, found from the last one back, then taken in order.
+    std::size_t mark = stack_.size();
+    for (std::size_t j = hi; j > lo;) {
+      --j;
+      stack_.push_back(static_cast<std::uint32_t>(j));
+      j -= fixes_[j].inner;
+    }
     std::uint32_t p = from;
-    while (i < count_ && fixes_[i].at < to) {
+    while (stack_.size() > mark) {
+      std::size_t i = stack_.back();
+      stack_.pop_back();
       const Fix& f = fixes_[i];
       json::copy_bytes(d, raw_ + p, f.at - p);
       d = apply(d + (f.at - p), i);
       p = f.end;
-      i += 1 + f.inner;
     }
     json::copy_bytes(d, raw_ + p, to - p);
     return d + (to - p);
@@ -988,28 +999,30 @@ class Gather {
     return d;
   }
 
-  char* apply(char* d, std::size_t i) const {
+  char* apply(char* d, std::size_t i) {
     const Fix& f = fixes_[i];
+    std::size_t lo = i - f.inner;
     if (f.first == Fix::kNone) {
       d = head(d, f.count & ~Fix::kArray, (f.count & Fix::kArray) == 0);
-      return copy(d, f.at + 1, f.end, i + 1);
+      return copy(d, f.at + 1, f.end, lo, i);
     }
     if constexpr (Msgpack) {
       d = head(d, f.count, true);
     } else {
       *d++ = '{';
     }
-    const Fix* inner_begin = fixes_ + i + 1;
-    const Fix* inner_end = inner_begin + f.inner;
+    // The fixes inside a member are those among the object's that end within it: closing
+    // order is ascending `end`.
+    const Fix* inner_begin = fixes_ + lo;
+    const Fix* inner_end = fixes_ + i;
     for (std::uint32_t k = 0; k < f.count; ++k) {
       const Span& s = spans_[f.first + k];
       if constexpr (!Msgpack) {
         if (k != 0) *d++ = ',';
       }
-      std::size_t j = static_cast<std::size_t>(
-          std::lower_bound(inner_begin, inner_end, s.begin, [](const Fix& x, std::uint32_t a) { return x.at < a; }) -
-          fixes_);
-      d = copy(d, s.begin, s.end, j);
+      const Fix* a = std::partition_point(inner_begin, inner_end, [&](const Fix& x) { return x.end <= s.begin; });
+      const Fix* b = std::partition_point(a, inner_end, [&](const Fix& x) { return x.end <= s.end; });
+      d = copy(d, s.begin, s.end, static_cast<std::size_t>(a - fixes_), static_cast<std::size_t>(b - fixes_));
     }
     if constexpr (!Msgpack) *d++ = '}';
     return d;
@@ -1019,6 +1032,7 @@ class Gather {
   const Fix* fixes_;
   std::size_t count_;
   const Span* spans_;
+  std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
 };
 
 // One walk into `o` (which holds `base` bytes before the value), then the final output, appended
@@ -1043,10 +1057,12 @@ bool rewrite(std::string_view text, Arena& arena, json::Out& o, std::size_t base
   std::size_t wide = 0;
   if constexpr (Msgpack) wide = 4 * fixes.size();  // a head grows by four bytes at most
   out.clear();
+  out.reserve(raw.size() + wide + 64);  // and room for what the caller appends (a frame's end)
   out.resize(raw.size() + wide);
   std::memcpy(out.data(), raw.data(), base);
   Gather<Msgpack> g(raw.data(), fixes, walk.spans());
-  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0);
+  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
+                     fixes.size());
   out.resize(static_cast<std::size_t>(end - out.data()));
   return true;
 }
