@@ -616,6 +616,7 @@ struct Fix {
   std::uint32_t first;
   std::uint32_t count;
   std::uint32_t inner;  // how many fixes, right before this one, are inside it
+  std::uint32_t pieces;  // of an object: the member ranges from `first`, those next to each other merged
 };
 
 // Where a kept member's key and value were written in the first output.
@@ -828,7 +829,7 @@ class OneWalk {
       *(const_cast<char*>(o_.view().data()) + at) = static_cast<char>((object ? 0x80 : 0x90) + n);
       return;
     }
-    add_fix(Fix{at, out_at(), Fix::kNone, static_cast<std::uint32_t>(n) | (object ? 0 : Fix::kArray), 0},
+    add_fix(Fix{at, out_at(), Fix::kNone, static_cast<std::uint32_t>(n) | (object ? 0 : Fix::kArray), 0, 0},
             inner);
   }
 
@@ -930,11 +931,18 @@ class OneWalk {
     } else {
       std::stable_sort(sorting_.begin(), sorting_.end(), before);
     }
-    Fix f{at, out_at(), static_cast<std::uint32_t>(spans_.size()), 0, 0};
+    Fix f{at, out_at(), static_cast<std::uint32_t>(spans_.size()), 0, 0, 0};
     for (std::size_t k = 0; k < sorting_.size(); ++k) {
       if (k + 1 != sorting_.size() && same(key(sorting_[k]), key(sorting_[k + 1]))) continue;
-      spans_.push_back(Span{sorting_[k].begin, sorting_[k].end});
       ++f.count;
+      // Members that follow each other in both orders are copied as one range (with the comma
+      // between them, as JSON).
+      if (f.pieces != 0 && spans_.back().end + (Msgpack ? 0 : 1) == sorting_[k].begin) {
+        spans_.back().end = sorting_[k].end;
+        continue;
+      }
+      spans_.push_back(Span{sorting_[k].begin, sorting_[k].end});
+      ++f.pieces;
     }
     add_fix(f, inner);
   }
@@ -1015,7 +1023,7 @@ class Gather {
     // order is ascending `end`.
     const Fix* inner_begin = fixes_ + lo;
     const Fix* inner_end = fixes_ + i;
-    for (std::uint32_t k = 0; k < f.count; ++k) {
+    for (std::uint32_t k = 0; k < f.pieces; ++k) {
       const Span& s = spans_[f.first + k];
       if constexpr (!Msgpack) {
         if (k != 0) *d++ = ',';
