@@ -3,6 +3,7 @@ JSON payload codec, and arbitrary bytes fed to decode_frame."""
 
 from __future__ import annotations
 
+import json
 import random
 import struct
 import time
@@ -10,7 +11,7 @@ import time
 import pytest
 
 import velmor
-from canonical import canonical, decoded, random_value, text_of
+from canonical import canonical, decoded, pack, random_value, text_of
 
 JSON = "application/json"
 MSGPACK = "application/msgpack"
@@ -301,6 +302,54 @@ def test_random_values_round_trip_through_both_codecs():
         for codec in (JSON, MSGPACK):
             out = velmor.encode_frame(text, "m\u00e9", "patch", 42, codec)
             assert velmor.decode_frame(out) == expected, (codec, text)
+
+
+def _fixed_up(rnd: random.Random, depth: int = 0) -> str:
+    """JSON text full of containers that are not written in the order read: objects with members
+    out of order and repeated keys whose dropped values are such containers too, and arrays
+    around the 16 elements where a MessagePack head grows."""
+    if depth == 3 or rnd.random() < 0.3:
+        return rnd.choice(["0", "-1", '"s"', '"a\\\\"', "null", "1.5", "[]", "{}"])
+    if rnd.random() < 0.4:
+        n = rnd.choice([1, 2, 15, 16, 17])
+        return "[" + ",".join(_fixed_up(rnd, depth + 1) for _ in range(n)) + "]"
+    keys = rnd.sample("abcdefghijklmnopqrs", rnd.choice([1, 2, 4, 4, 16, 17]))
+    members = []
+    for k in keys:
+        for _ in range(rnd.choice([1, 1, 1, 2, 3])):
+            members.append(f'"{k}":{_fixed_up(rnd, depth + 1)}')
+    if rnd.random() < 0.8:
+        rnd.shuffle(members)
+    return "{" + ",".join(members) + "}"
+
+
+@pytest.mark.parametrize("text", [
+    # the dropped values of a repeated key hold containers to put right; so do the kept ones
+    '{"z":{"b":1,"a":[' + ",".join(["0"] * 17) + ']},"y":[{"d":1,"c":2}],"z":{"b":{"q":1,"p":2},"a":0},'
+    '"x":[' + ",".join(['{"b":0,"a":0}'] * 16) + "]}",
+    # more objects to reorder than the bookkeeping of one walk is let to hold
+    "[" + ",".join(['{"b":0,"a":0}'] * 40000) + "]",
+    "[" + ",".join(['{"b":[{"d":0,"c":0,"d":1}],"a":[' + ",".join(["1"] * 16) + "]}"] * 5000) + "]",
+])
+def test_payloads_whose_containers_are_rewritten_out_of_order(text):
+    value = json.loads(text)  # a repeated key keeps its last value there as here
+    expected = decoded(canonical(value))
+    assert velmor.decode_frame(velmor.encode_frame(text, "m", "snapshot", 1, JSON)) == expected
+    encoded = velmor.encode_frame(text, "m", "snapshot", 1, MSGPACK)
+    assert encoded.endswith(pack(value))
+    assert velmor.decode_frame(encoded) == expected
+
+
+def test_random_payloads_whose_containers_are_rewritten_out_of_order():
+    rnd = random.Random(20261210)
+    for _ in range(300):
+        text = _fixed_up(rnd)
+        value = json.loads(text)
+        expected = decoded(canonical(value))
+        assert velmor.decode_frame(velmor.encode_frame(text, "m", "snapshot", 1, JSON)) == expected, text
+        encoded = velmor.encode_frame(text, "m", "snapshot", 1, MSGPACK)
+        assert encoded.endswith(pack(value)), text
+        assert velmor.decode_frame(encoded) == expected, text
 
 
 # ---- the Python functions ---------------------------------------------------------------------

@@ -31,6 +31,10 @@ bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& err
     return true;
   }
   Arena arena;
+  if (rewrite_msgpack(text, arena, out.msgpack)) {
+    out.bytes = out.msgpack;
+    return true;
+  }
   JsonPlan plan;
   if (!read_text(text, arena, plan, error, [&](json::Reader& r) { return plan_json(r, text, true); })) {
     return false;
@@ -65,12 +69,20 @@ bool decode_payload(const trasken::Header& header, Codec codec, std::string_view
       error = Error{json::describe(*fault)};
       return false;
     }
+    // Canonical text is mostly no longer than the payload; the buffer grows when it is.
+    out.reserve(out.size() + bytes.size() + fixed);
+    open_decoded(header, out);
+    std::size_t start = out.size();
+    if (rewrite_json(bytes, arena, out)) {
+      close_decoded(header, out);
+      return true;
+    }
+    out.resize(start);
     JsonPlan plan;
     if (!read_text(bytes, arena, plan, error, [&](json::Reader& r) { return plan_json(r, bytes, false); })) {
       return false;
     }
     out.reserve(out.size() + bytes.size() + bytes.size() / 4 + fixed);
-    open_decoded(header, out);
     write_json(bytes, plan, arena, out);
     close_decoded(header, out);
     return true;

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "json/writer.hpp"
 #include "text.hpp"
 
@@ -567,7 +571,529 @@ class MsgpackOut {
   std::vector<char*> heads_;  // of the open containers; nullptr where the head is written
 };
 
+// ---- one walk -----------------------------------------------------------------------------
+
+// The first byte at or after `p` that ends a plain run of a string: '"', '\\' or a control
+// character; `end` when there is none.
+const char* string_stop(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i slash = _mm_set1_epi8('\\');
+  const __m128i below = _mm_set1_epi8(0x1F);
+  while (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)),
+                               _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
+    if (int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
+  if constexpr (json::kWordScan) {
+    while (end - p >= 8) {
+      std::uint64_t hit = json::special_bytes(json::load8(p));
+      if (hit != 0) return p + json::first_flagged(hit);
+      p += 8;
+    }
+  }
+  for (; p != end; ++p) {
+    auto c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\' || c < 0x20) break;
+  }
+  return p;
+}
+
+// Thrown inside the one walk when it gives the text up to the two walks.
+struct GiveUp {};
+
+// A container written out of place in the first output: a MessagePack head wider than its byte
+// (`first` is kNone), or an object whose members go in another order (`count` of them, from
+// `first` in the kept member ranges).
+struct Fix {
+  static constexpr std::uint32_t kNone = static_cast<std::uint32_t>(-1);
+  static constexpr std::uint32_t kArray = std::uint32_t(1) << 31;  // in `count`: a head of an array
+  std::uint32_t at;     // where the container starts in the first output
+  std::uint32_t end;    // just after it
+  std::uint32_t first;
+  std::uint32_t count;
+  std::uint32_t inner;  // how many fixes, right before this one, are inside it
+  std::uint32_t pieces;  // of an object: the member ranges from `first`, those next to each other merged
+};
+
+// Where a kept member's key and value were written in the first output.
+struct Span {
+  std::uint32_t begin;
+  std::uint32_t end;
+};
+
+// Reads the text once with the checks of the JSON reader (deferring to it for escapes and for
+// numbers other than plain integers) and writes each value as it is read into `o`. Members are
+// written in the order read; the fixes say how the second, final output differs.
+template <bool Msgpack>
+class OneWalk {
+ public:
+  OneWalk(std::string_view text, Arena& arena, json::Out& o)
+      : text_(text), p_(text.data()), end_(text.data() + text.size()), arena_(arena), o_(o) {}
+
+  void run() {
+    space();
+    value(0);
+    space();
+    if (p_ != end_) throw GiveUp{};
+  }
+
+  std::vector<Fix>& fixes() { return fixes_; }
+  const std::vector<Span>& spans() const { return spans_; }
+
+ private:
+  // Compact text has no whitespace: one test for the usual byte.
+  void space() {
+    while (p_ != end_ && static_cast<unsigned char>(*p_) <= ' ' && is_space(*p_)) ++p_;
+  }
+  // The next byte past whitespace, or -1 at the end of the text.
+  int peek() {
+    if (p_ != end_ && static_cast<unsigned char>(*p_) > ' ') return static_cast<unsigned char>(*p_);
+    space();
+    return p_ == end_ ? -1 : static_cast<unsigned char>(*p_);
+  }
+  std::uint32_t out_at() const { return static_cast<std::uint32_t>(o_.size()); }
+
+  void value(int depth) {
+    if (p_ == end_) throw GiveUp{};
+    switch (*p_) {
+      case '"': return string();
+      case '{': return object(depth + 1);
+      case '[': return array(depth + 1);
+      case 'n': return word("null", 4, Msgpack ? "\xC0" : "null", Msgpack ? 1 : 4);
+      case 't': return word("true", 4, Msgpack ? "\xC3" : "true", Msgpack ? 1 : 4);
+      case 'f': return word("false", 5, Msgpack ? "\xC2" : "false", Msgpack ? 1 : 5);
+      default: return number();
+    }
+  }
+
+  void word(const char* w, std::size_t n, const char* as, std::size_t m) {
+    if (static_cast<std::size_t>(end_ - p_) < n || std::memcmp(p_, w, n) != 0) throw GiveUp{};
+    p_ += n;
+    o_.append(as, m);
+  }
+
+  // MessagePack marker and big-endian length or value.
+  void be(unsigned marker, std::uint64_t v, int n) {
+    char* d = o_.room(9);
+    d[0] = static_cast<char>(marker);
+    for (int k = 1; k <= n; ++k) d[k] = static_cast<char>(v >> (8 * (n - k)));
+    o_.commit(d + 1 + n);
+  }
+
+  void write_string(const char* s, std::size_t n) {
+    if constexpr (Msgpack) {
+      if (n < 32) {
+        o_.push_back(static_cast<char>(0xA0 + n));
+      } else if (n < 256) {
+        be(0xD9, n, 1);
+      } else if (n < 65536) {
+        be(0xDA, n, 2);
+      } else {
+        be(0xDB, n, 4);
+      }
+      o_.append(s, n);
+    } else {
+      json::write_string(o_, std::string_view(s, n));
+    }
+  }
+
+  // A string at the cursor. A plain one (no escape, no control character) is written as it
+  // stands; one with escapes is read by the reader.
+  void string() {
+    const char* start = p_ + 1;
+    const char* stop = string_stop(start, end_);
+    if (stop == end_) throw GiveUp{};
+    if (*stop == '"') {
+      p_ = stop + 1;
+      if constexpr (Msgpack) {
+        write_string(start, static_cast<std::size_t>(stop - start));
+      } else {
+        o_.append(start - 1, static_cast<std::size_t>(stop - start) + 2);
+      }
+      return;
+    }
+    if (*stop != '\\') throw GiveUp{};
+    Arena::Mark mark = arena_.mark();
+    json::Reader r(text_.substr(static_cast<std::size_t>(p_ - text_.data())), arena_);
+    std::string_view s = r.string_literal();
+    p_ += r.here();
+    write_string(s.data(), s.size());
+    arena_.rewind(mark);
+  }
+
+  static bool digit(char c) { return c >= '0' && c <= '9'; }
+
+  // Integers that fit their kind are read here and, as JSON, copied: their text is already
+  // canonical. Other numbers are the reader's.
+  void number() {
+    const char* start = p_;
+    const char* p = p_;
+    bool negative = *p == '-';
+    if (negative) ++p;
+    if (p == end_ || !digit(*p)) throw GiveUp{};
+    std::uint64_t v = 0;
+    if (*p == '0') {
+      ++p;
+      if (p != end_ && digit(*p)) throw GiveUp{};
+    } else {
+      const char* digits = p;
+      while (p != end_ && digit(*p) && p - digits < 19) v = v * 10 + static_cast<unsigned>(*p++ - '0');
+    }
+    bool whole = p == end_ || (!digit(*p) && *p != '.' && *p != 'e' && *p != 'E');
+    if (whole && (!negative || (v != 0 && v <= (std::uint64_t(1) << 63)))) {  // -0 is a float
+      p_ = p;
+      if constexpr (Msgpack) {
+        return negative ? neg(static_cast<std::int64_t>(0 - v)) : uint(v);
+      } else {
+        return o_.append(start, static_cast<std::size_t>(p - start));
+      }
+    }
+    json::Reader r(text_.substr(static_cast<std::size_t>(start - text_.data())), arena_);
+    json::Number n = r.number();
+    p_ = start + r.here();
+    if constexpr (Msgpack) {
+      switch (n.kind) {
+        case json::Number::Kind::Uint: return uint(n.u);
+        case json::Number::Kind::Neg: return neg(n.i);
+        case json::Number::Kind::Float: {
+          std::uint64_t bits;
+          std::memcpy(&bits, &n.f, 8);
+          return be(0xCB, bits, 8);
+        }
+      }
+    } else {
+      switch (n.kind) {
+        case json::Number::Kind::Uint: return json::write_u64(o_, n.u);
+        case json::Number::Kind::Neg: return json::write_i64(o_, n.i);
+        case json::Number::Kind::Float: return json::write_f64(o_, n.f);
+      }
+    }
+  }
+
+  void uint(std::uint64_t u) {
+    if (u < 128) return o_.push_back(static_cast<char>(u));
+    if (u < 256) return be(0xCC, u, 1);
+    if (u < 65536) return be(0xCD, u, 2);
+    if (u <= UINT32_MAX) return be(0xCE, u, 4);
+    be(0xCF, u, 8);
+  }
+  void neg(std::int64_t i) {
+    auto bits = static_cast<std::uint64_t>(i);
+    if (i >= -32) return o_.push_back(static_cast<char>(bits & 0xFF));  // 0xE0..0xFF
+    if (i >= -128) return be(0xD0, bits, 1);
+    if (i >= -32768) return be(0xD1, bits, 2);
+    if (i >= INT32_MIN) return be(0xD2, bits, 4);
+    be(0xD3, bits, 8);
+  }
+
+  // Arrays and objects nest at most as deep as the reader lets them.
+  static void enter(int depth) {
+    if (depth > json::kMaxDepth) throw GiveUp{};
+  }
+
+  void array(int depth) {
+    enter(depth);
+    ++p_;
+    std::uint32_t at = out_at();
+    std::size_t inner = fixes_.size();
+    o_.push_back(Msgpack ? '\0' : '[');
+    std::uint64_t n = 0;
+    if (peek() != ']') {
+      for (;;) {
+        value(depth);
+        ++n;
+        int c = peek();
+        if (c == ']') break;
+        if (c != ',') throw GiveUp{};
+        ++p_;
+        peek();
+        if constexpr (!Msgpack) o_.push_back(',');
+      }
+    }
+    ++p_;
+    if constexpr (Msgpack) {
+      close_head(at, n, false, inner);
+    } else {
+      o_.push_back(']');
+    }
+  }
+
+  // The one-byte head of a MessagePack container, or a fix for a wider one.
+  void close_head(std::uint32_t at, std::uint64_t n, bool object, std::size_t inner) {
+    if (n < 16) {
+      // The byte kept at `at`, behind the cursor: the buffer is not const, only its view.
+      *(const_cast<char*>(o_.view().data()) + at) = static_cast<char>((object ? 0x80 : 0x90) + n);
+      return;
+    }
+    add_fix(Fix{at, out_at(), Fix::kNone, static_cast<std::uint32_t>(n) | (object ? 0 : Fix::kArray), 0, 0},
+            inner);
+  }
+
+  // Fixes are kept in the order their containers close: a container's comes right after those of
+  // the containers inside it, which are the last ones, from `inner` on.
+  void add_fix(Fix f, std::size_t inner) {
+    f.inner = static_cast<std::uint32_t>(fixes_.size() - inner);
+    fixes_.push_back(f);
+    // The bookkeeping of the fixes stays below the size of the output (a first stretch aside).
+    if ((fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span)) > o_.size() + 65536) throw GiveUp{};
+  }
+
+  // A member of an open object: its key in the text and where it starts in the output.
+  struct Member {
+    std::uint32_t key;  // offset in the text of the key's first byte
+    std::uint32_t size;
+    std::uint32_t begin;
+  };
+
+  std::string_view key_of(const Member& m) const { return {text_.data() + m.key, m.size}; }
+
+  void object(int depth) {
+    enter(depth);
+    ++p_;
+    std::uint32_t at = out_at();
+    std::size_t inner = fixes_.size();
+    o_.push_back(Msgpack ? '\0' : '{');
+    std::size_t mark = members_.size();
+    bool in_order = true;
+    int c = peek();
+    if (c != '}') {
+      for (;;) {
+        if (c != '"') throw GiveUp{};
+        const char* start = p_ + 1;
+        const char* stop = string_stop(start, end_);
+        if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
+        Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start),
+                 out_at()};
+        if (in_order && members_.size() != mark && !less(key_of(members_.back()), key_of(m))) in_order = false;
+        members_.push_back(m);
+        p_ = stop + 1;
+        if constexpr (Msgpack) {
+          write_string(start, m.size);
+        } else {
+          char* d = o_.room(m.size + 3);
+          json::copy_bytes(d, start - 1, m.size + 2);
+          d[m.size + 2] = ':';
+          o_.commit(d + m.size + 3);
+        }
+        if (peek() != ':') throw GiveUp{};
+        ++p_;
+        peek();
+        value(depth);
+        c = peek();
+        if (c == '}') break;
+        if (c != ',') throw GiveUp{};
+        ++p_;
+        c = peek();
+        if constexpr (!Msgpack) o_.push_back(',');
+      }
+    }
+    ++p_;
+    std::uint64_t n = members_.size() - mark;
+    if (in_order) {
+      if constexpr (Msgpack) {
+        close_head(at, n, true, inner);
+      } else {
+        o_.push_back('}');
+      }
+    } else {
+      std::uint32_t last_end = out_at();
+      if constexpr (!Msgpack) o_.push_back('}');
+      reorder(at, mark, last_end, inner);
+    }
+    members_.resize(mark);
+  }
+
+  // Sorts the members read since `mark` by key, keeps the last of each repeated one and notes
+  // where each kept one was written.
+  void reorder(std::uint32_t at, std::size_t mark, std::uint32_t last_end, std::size_t inner) {
+    // Each member with where it ends: before the comma that follows it (as JSON), or where the
+    // next begins; the last one at the closing brace.
+    sorting_.clear();
+    for (std::size_t k = mark; k < members_.size(); ++k) {
+      const Member& m = members_[k];
+      std::uint32_t e = k + 1 == members_.size() ? last_end : members_[k + 1].begin - (Msgpack ? 0 : 1);
+      sorting_.push_back(Sorted{m.key, m.size, m.begin, e});
+    }
+    auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
+    auto before = [&](const Sorted& a, const Sorted& b) { return less(key(a), key(b)); };
+    if (sorting_.size() <= 16) {
+      // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
+      for (std::size_t k = 1; k < sorting_.size(); ++k) {
+        Sorted m = sorting_[k];
+        std::size_t j = k;
+        for (; j != 0 && before(m, sorting_[j - 1]); --j) sorting_[j] = sorting_[j - 1];
+        sorting_[j] = m;
+      }
+    } else {
+      std::stable_sort(sorting_.begin(), sorting_.end(), before);
+    }
+    Fix f{at, out_at(), static_cast<std::uint32_t>(spans_.size()), 0, 0, 0};
+    for (std::size_t k = 0; k < sorting_.size(); ++k) {
+      if (k + 1 != sorting_.size() && same(key(sorting_[k]), key(sorting_[k + 1]))) continue;
+      ++f.count;
+      // Members that follow each other in both orders are copied as one range (with the comma
+      // between them, as JSON).
+      if (f.pieces != 0 && spans_.back().end + (Msgpack ? 0 : 1) == sorting_[k].begin) {
+        spans_.back().end = sorting_[k].end;
+        continue;
+      }
+      spans_.push_back(Span{sorting_[k].begin, sorting_[k].end});
+      ++f.pieces;
+    }
+    add_fix(f, inner);
+  }
+
+  std::string_view text_;
+  const char* p_;
+  const char* end_;
+  Arena& arena_;
+  json::Out& o_;
+  std::vector<Member> members_;  // of the open objects
+  std::vector<Fix> fixes_;       // ascending `end`, in the order the containers closed
+  std::vector<Span> spans_;
+  struct Sorted {
+    std::uint32_t key;
+    std::uint32_t size;
+    std::uint32_t begin;
+    std::uint32_t end;
+  };
+  std::vector<Sorted> sorting_;  // room for reorder()
+};
+
+// Copies the first output into the final one with every fix applied.
+template <bool Msgpack>
+class Gather {
+ public:
+  Gather(const char* raw, const std::vector<Fix>& fixes, const std::vector<Span>& spans)
+      : raw_(raw), fixes_(fixes.data()), count_(fixes.size()), spans_(spans.data()) {}
+
+  // raw[from, to), the fixes inside it being those from `lo` to `hi`.
+  char* copy(char* d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
+    // The outermost of them, found from the last one back, then taken in order.
+    std::size_t mark = stack_.size();
+    for (std::size_t j = hi; j > lo;) {
+      --j;
+      stack_.push_back(static_cast<std::uint32_t>(j));
+      j -= fixes_[j].inner;
+    }
+    std::uint32_t p = from;
+    while (stack_.size() > mark) {
+      std::size_t i = stack_.back();
+      stack_.pop_back();
+      const Fix& f = fixes_[i];
+      json::copy_bytes(d, raw_ + p, f.at - p);
+      d = apply(d + (f.at - p), i);
+      p = f.end;
+    }
+    json::copy_bytes(d, raw_ + p, to - p);
+    return d + (to - p);
+  }
+
+ private:
+  static char* head(char* d, std::uint64_t n, bool object) {
+    unsigned fix = object ? 0x80 : 0x90;
+    if (n < 16) {
+      *d++ = static_cast<char>(fix + n);
+      return d;
+    }
+    unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
+    int w = n < 65536 ? 2 : 4;
+    *d++ = static_cast<char>(m);
+    for (int k = 1; k <= w; ++k) *d++ = static_cast<char>(n >> (8 * (w - k)));
+    return d;
+  }
+
+  char* apply(char* d, std::size_t i) {
+    const Fix& f = fixes_[i];
+    std::size_t lo = i - f.inner;
+    if (f.first == Fix::kNone) {
+      d = head(d, f.count & ~Fix::kArray, (f.count & Fix::kArray) == 0);
+      return copy(d, f.at + 1, f.end, lo, i);
+    }
+    if constexpr (Msgpack) {
+      d = head(d, f.count, true);
+    } else {
+      *d++ = '{';
+    }
+    // The fixes inside a member are those among the object's that end within it: closing
+    // order is ascending `end`.
+    const Fix* inner_begin = fixes_ + lo;
+    const Fix* inner_end = fixes_ + i;
+    for (std::uint32_t k = 0; k < f.pieces; ++k) {
+      const Span& s = spans_[f.first + k];
+      if constexpr (!Msgpack) {
+        if (k != 0) *d++ = ',';
+      }
+      const Fix* a = std::partition_point(inner_begin, inner_end, [&](const Fix& x) { return x.end <= s.begin; });
+      const Fix* b = std::partition_point(a, inner_end, [&](const Fix& x) { return x.end <= s.end; });
+      d = copy(d, s.begin, s.end, static_cast<std::size_t>(a - fixes_), static_cast<std::size_t>(b - fixes_));
+    }
+    if constexpr (!Msgpack) *d++ = '}';
+    return d;
+  }
+
+  const char* raw_;
+  const Fix* fixes_;
+  std::size_t count_;
+  const Span* spans_;
+  std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
+};
+
+// One walk into `o` (which holds `base` bytes before the value), then the final output, appended
+// to `out`.
+template <bool Msgpack>
+bool rewrite(std::string_view text, Arena& arena, json::Out& o, std::size_t base, std::string& out) {
+  if (text.size() > (std::size_t(1) << 29)) return false;
+  OneWalk<Msgpack> walk(text, arena, o);
+  try {
+    walk.run();
+  } catch (GiveUp&) {
+    return false;
+  } catch (json::ReadError&) {
+    return false;
+  }
+  std::vector<Fix>& fixes = walk.fixes();
+  if (fixes.empty()) {
+    out = o.take();
+    return true;
+  }
+  std::string raw = o.take();
+  std::size_t wide = 0;
+  if constexpr (Msgpack) wide = 4 * fixes.size();  // a head grows by four bytes at most
+  out.clear();
+  out.reserve(raw.size() + wide + 64);  // and room for what the caller appends (a frame's end)
+  out.resize(raw.size() + wide);
+  std::memcpy(out.data(), raw.data(), base);
+  Gather<Msgpack> g(raw.data(), fixes, walk.spans());
+  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
+                     fixes.size());
+  out.resize(static_cast<std::size_t>(end - out.data()));
+  return true;
+}
+
 }  // namespace
+
+bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
+  std::size_t base = out.size();
+  std::string keep = out;  // restored when the walk gives up
+  json::Out o(std::move(out));
+  if (rewrite<false>(text, arena, o, base, out)) return true;
+  out = std::move(keep);
+  return false;
+}
+
+bool rewrite_msgpack(std::string_view text, Arena& arena, std::string& out) {
+  std::size_t base = out.size();
+  json::Out o(out.size() + text.size() + 64);
+  o.append(out.data(), out.size());
+  if (rewrite<true>(text, arena, o, base, out)) return true;
+  out.resize(base);
+  return false;
+}
 
 JsonPlan plan_json(json::Reader& r, std::string_view text, bool msgpack) {
   if (text.size() > UINT32_MAX) throw std::length_error("text longer than a frame allows");

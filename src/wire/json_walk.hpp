@@ -99,4 +99,14 @@ void write_json(std::string_view text, const JsonPlan& plan, Arena& arena, std::
 // made with `msgpack` set.
 void write_msgpack(std::string_view text, const JsonPlan& plan, Arena& arena, std::string& out);
 
+// The same rewriting in one walk, for the texts it can vouch for: it reads and writes at once and
+// puts right afterwards only the containers that need it (objects whose keys came out of order or
+// repeat, and MessagePack arrays and objects of 16 elements or more, whose heads are wider than
+// the byte kept for them). It gives up, returning false with `out` as it was, on anything it does
+// not settle on its own: every reading error (the two walks above then report it), keys with
+// escapes, texts beyond 512 MiB, and objects to reorder whose bookkeeping would outgrow the
+// output. Otherwise the value is appended to `out` exactly as the two walks would write it.
+bool rewrite_json(std::string_view text, Arena& arena, std::string& out);
+bool rewrite_msgpack(std::string_view text, Arena& arena, std::string& out);
+
 }  // namespace velmor::wire
