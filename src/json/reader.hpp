@@ -57,6 +57,31 @@ std::string describe_string(std::string_view s);
 // "unknown variant `X`, expected one of `A`, `B`" (or "expected `A` or `B`").
 std::string unknown_variant(std::string_view name, std::span<const std::string_view> names);
 
+// A fixed list of member or variant names, kept with the first eight bytes of each (as a
+// little-endian word) and its length, so that a name read from the text is matched with one load
+// and two compares a candidate instead of a comparison of bytes.
+struct NameTable {
+  static constexpr std::size_t kMax = 16;
+  std::span<const std::string_view> names;
+  std::uint64_t word[kMax] = {};
+  std::uint8_t size[kMax] = {};  // longer names than 8 bytes never match by word
+
+  explicit constexpr NameTable(std::span<const std::string_view> list) : names(list) {
+    if (list.size() > kMax) throw "too many names";
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      std::string_view n = list[i];
+      size[i] = static_cast<std::uint8_t>(n.size() <= 8 ? n.size() : 0xFF);
+      std::uint64_t w = 0;
+      for (std::size_t k = 0; k < n.size() && k < 8; ++k) {
+        w |= std::uint64_t(static_cast<unsigned char>(n[k])) << (8 * k);
+      }
+      word[i] = w;
+    }
+  }
+  template <std::size_t N>
+  explicit constexpr NameTable(const std::string_view (&list)[N]) : NameTable(std::span<const std::string_view>(list)) {}
+};
+
 class Reader {
  public:
   // `check_utf8`: strings that are read (not skipped) must be valid UTF-8; used for byte input.
@@ -88,6 +113,8 @@ class Reader {
 
   // Skips whitespace; returns the next byte, or -1 at the end of the text.
   int peek() {
+    // Compact text: the next byte is already the one wanted (anything above a space is).
+    if (cur_ != end_ && static_cast<unsigned char>(*cur_) > ' ') return static_cast<unsigned char>(*cur_);
     while (cur_ != end_) {
       char c = *cur_;
       if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
@@ -255,6 +282,44 @@ class Reader {
     if (c != '}') bad_variant_end(c);
     ++cur_;
     leave();
+  }
+  // The same with the names matched through their table.
+  VariantHead variant_head(const NameTable& names) {
+    int c = peek();
+    bool payload = c == '{';
+    if (payload) {
+      enter();
+      c = peek();
+    }
+    if (c != '"') bad_variant(payload, c);
+    std::string_view name = string_literal();
+    std::size_t i = find_name(names, name);
+    if (i == names.names.size()) unknown_name(name, names.names);
+    if (payload) colon();
+    return {i, payload};
+  }
+  // The index of `name` in `names`, or the number of names when it is none of them. A name that
+  // lies in the text with eight bytes readable from its start is compared by words.
+  std::size_t find_name(const NameTable& names, std::string_view name) const {
+    std::size_t n = name.size();
+    std::size_t count = names.names.size();
+    if constexpr (kWordScan) {
+      // Offsets from the start of the text; a name elsewhere (decoded into the arena) wraps
+      // past the length.
+      std::size_t at = reinterpret_cast<std::uintptr_t>(name.data()) - reinterpret_cast<std::uintptr_t>(begin_);
+      std::size_t length = static_cast<std::size_t>(end_ - begin_);
+      if (n <= 8 && at <= length && length - at >= 8) {
+        std::uint64_t mask = n == 8 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * n)) - 1;
+        std::uint64_t w = load8(name.data()) & mask;
+        for (std::size_t i = 0; i < count; ++i) {
+          if (names.word[i] == w && names.size[i] == n) return i;
+        }
+        return count;
+      }
+    }
+    std::size_t i = 0;
+    while (i < count && !same(names.names[i], name)) ++i;
+    return i;
   }
   // A unit-only enum: "Name" or {"Name":null}.
   std::size_t unit_variant(std::span<const std::string_view> names);

@@ -30,6 +30,7 @@ constexpr std::string_view kRefNames[] = {"This", "Id"};
 struct Fields {
   std::span<const std::string_view> names;
   unsigned required;
+  json::NameTable table = json::NameTable(names);
 };
 
 constexpr std::string_view kSetPropFields[] = {"target", "prop", "value"};
@@ -69,6 +70,7 @@ struct Tagged {
   std::span<const std::string_view> tags;
   std::span<const std::string_view> variants;
   std::span<const Fields> fields;  // by variant
+  json::NameTable tag_table = json::NameTable(tags);
 };
 constexpr Tagged kAction{"Action", "kind", kActionTags, kActionNames, kActionFields};
 constexpr Tagged kExpr{"Expr", "expr", kExprTags, kExprNames, kExprFields};
@@ -579,17 +581,14 @@ class Direct {
       r_.colon();
       if (variant == t.tags.size()) {
         if (!same(key, t.tag_member) || r_.peek() != '"') give_up();
-        std::string_view tag = r_.string_literal();
-        variant = 0;
-        while (variant < t.tags.size() && !same(t.tags[variant], tag)) ++variant;
+        variant = r_.find_name(t.tag_table, r_.string_literal());
         if (variant == t.tags.size()) give_up();
         emplace_index(v, variant);
         return;
       }
-      std::span<const std::string_view> names = t.fields[variant].names;
-      std::size_t i = 0;
-      while (i < names.size() && !same(names[i], key)) ++i;
-      if (i == names.size() || (seen & (1u << i)) != 0) give_up();
+      const Fields& fields = t.fields[variant];
+      std::size_t i = r_.find_name(fields.table, key);
+      if (i == fields.names.size() || (seen & (1u << i)) != 0) give_up();
       seen |= 1u << i;
       read_field(variant, i);
     });

@@ -12,6 +12,7 @@ using json::Reader;
 
 constexpr std::string_view kPropVariants[] = {"Null", "Bool", "Int", "Float",
                                               "Str",  "List", "Map", "Submodel"};
+constexpr json::NameTable kPropTable{kPropVariants};
 // What each variant's written form starts with, as one piece ("Null" is written whole).
 constexpr std::string_view kPropOpen[] = {"\"Null\"",     "{\"Bool\":", "{\"Int\":",  "{\"Float\":",
                                           "{\"Str\":",     "{\"List\":[", "{\"Map\":{", "{\"Submodel\":"};
@@ -94,7 +95,7 @@ Node read_node_text(Reader& r) {
 }
 
 PropValue read_prop_value(Reader& r) {
-  Reader::VariantHead head = r.variant_head(kPropVariants);
+  Reader::VariantHead head = r.variant_head(kPropTable);
   if (!head.payload) {
     if (head.index == 0) return {json::Null{}};
     Reader::fail("invalid type: unit variant, expected newtype variant");
