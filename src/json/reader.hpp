@@ -65,6 +65,11 @@ struct NameTable {
   std::span<const std::string_view> names;
   std::uint64_t word[kMax] = {};
   std::uint8_t size[kMax] = {};  // longer names than 8 bytes never match by word
+  // The name followed by `":`, as a word and the mask of its bytes: how a variant name and its
+  // colon appear in compact text. Names longer than six bytes get a mask of zero and a word of
+  // one, which nothing matches.
+  std::uint64_t head[kMax] = {};
+  std::uint64_t head_mask[kMax] = {};
 
   explicit constexpr NameTable(std::span<const std::string_view> list) : names(list) {
     if (list.size() > kMax) throw "too many names";
@@ -76,6 +81,11 @@ struct NameTable {
         w |= std::uint64_t(static_cast<unsigned char>(n[k])) << (8 * k);
       }
       word[i] = w;
+      head[i] = 1;
+      if (n.size() <= 6) {
+        head[i] = w | std::uint64_t('"') << (8 * n.size()) | std::uint64_t(':') << (8 * n.size() + 8);
+        head_mask[i] = n.size() == 6 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * n.size() + 16)) - 1;
+      }
     }
   }
   template <std::size_t N>
@@ -297,6 +307,27 @@ class Reader {
     if (i == names.names.size()) unknown_name(name, names.names);
     if (payload) colon();
     return {i, payload};
+  }
+  // variant_head() for compact text: when `{"NAME":` is at the cursor, NAME one of `names` of at
+  // most six bytes and the nesting limit not reached, consumes it and returns true with the
+  // index and the payload flag, exactly as variant_head() would; otherwise leaves the cursor
+  // where it is and returns false.
+  bool compact_variant_head(const NameTable& names, VariantHead& head) {
+    if constexpr (kWordScan) {
+      if (end_ - cur_ >= 10 && cur_[0] == '{' && cur_[1] == '"' && depth_left_ > 1) {
+        std::uint64_t w = load8(cur_ + 2);
+        std::size_t count = names.names.size();
+        for (std::size_t i = 0; i < count; ++i) {
+          if ((w & names.head_mask[i]) == names.head[i]) {
+            --depth_left_;
+            cur_ += 2 + names.names[i].size() + 2;
+            head = {i, true};
+            return true;
+          }
+        }
+      }
+    }
+    return false;
   }
   // The index of `name` in `names`, or the number of names when it is none of them. A name that
   // lies in the text with eight bytes readable from its start is compared by words.

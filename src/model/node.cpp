@@ -95,7 +95,8 @@ Node read_node_text(Reader& r) {
 }
 
 PropValue read_prop_value(Reader& r) {
-  Reader::VariantHead head = r.variant_head(kPropTable);
+  Reader::VariantHead head;
+  if (!r.compact_variant_head(kPropTable, head)) head = r.variant_head(kPropTable);
   if (!head.payload) {
     if (head.index == 0) return {json::Null{}};
     Reader::fail("invalid type: unit variant, expected newtype variant");
