@@ -175,6 +175,29 @@ class Reader {
       throw;
     }
   }
+  // object() for records and other objects with known member names: `on_member(index, key)`
+  // gets the index of the key in `*names` too (the number of names when it is none of them), and
+  // may point `names` at another table for the members that follow. In compact text a member
+  // name of `*names` directly followed by its colon is matched as one word, and the cursor is
+  // left on the colon, where the general path would leave it too.
+  template <class F>
+  void object_fields(const NameTable*& names, F&& on_member) {
+    enter();
+    try {
+      bool first = true;
+      std::string_view key;
+      std::size_t index;
+      while (next_field(first, *names, key, index)) on_member(index, key);
+      ++cur_;
+      leave();
+    } catch (ReadError& e) {
+      if (e.pos == kNoPos) {
+        if (peek() == '}') ++cur_;
+        e.pos = here();
+      }
+      throw;
+    }
+  }
   void colon() {
     int c = peek();
     if (c == ':') {
@@ -403,6 +426,39 @@ class Reader {
     first = false;
     key = string_literal();
     peek();
+    return true;
+  }
+  // next_key() that also finds the key in `names`.
+  bool next_field(bool& first, const NameTable& names, std::string_view& key, std::size_t& index) {
+    int c = peek();
+    if (c == '}') return false;
+    if (!first) {
+      if (c != ',') bad_member(false, c);
+      ++cur_;
+      c = peek();
+      if (c != '"') bad_key(c);
+    } else if (c != '"') {
+      bad_member(true, c);
+    }
+    first = false;
+    if constexpr (kWordScan) {
+      if (end_ - cur_ >= 9) {
+        std::uint64_t w = load8(cur_ + 1);
+        std::size_t count = names.names.size();
+        for (std::size_t i = 0; i < count; ++i) {
+          if ((w & names.head_mask[i]) == names.head[i]) {
+            std::size_t n = names.names[i].size();
+            key = {cur_ + 1, n};
+            index = i;
+            cur_ += n + 2;
+            return true;
+          }
+        }
+      }
+    }
+    key = string_literal();
+    peek();
+    index = find_name(names, key);
     return true;
   }
   // The errors of next_key() and next_element(), given the byte they stopped at.

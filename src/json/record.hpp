@@ -33,8 +33,8 @@ void read_record(Reader& r, const RecordSpec& shape, F&& read_field) {
   int c = r.peek();
   if (c == '{') {
     unsigned seen = 0;
-    r.object([&](std::string_view key) {
-      std::size_t f = r.find_name(shape.table, key);
+    const NameTable* names = &shape.table;
+    r.object_fields(names, [&](std::size_t f, std::string_view key) {
       if (f == n) {
         r.colon();
         r.skip_value();
