@@ -377,6 +377,16 @@ class Reader {
   }
   // A unit-only enum: "Name" or {"Name":null}.
   std::size_t unit_variant(std::span<const std::string_view> names);
+  std::size_t unit_variant(const NameTable& names) {
+    // The bare string, the usual form, in line; the rest as for the list of names.
+    if (peek() == '"') {
+      std::string_view name = string_literal();
+      std::size_t i = find_name(names, name);
+      if (i == names.names.size()) unknown_name(name, names.names);
+      return i;
+    }
+    return unit_variant(names.names);
+  }
 
  private:
   // The first byte at or after `p` that ends a plain run of a string: '"', '\\' or a control

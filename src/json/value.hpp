@@ -75,7 +75,22 @@ bool equal(const Value& a, const Value& b);
 std::string describe(const Value& v);
 
 template <class M>
-void sort_members(ArenaVec<M>& members) {
+__attribute__((noinline)) void sort_unsorted_members(ArenaVec<M>& members);
+
+template <class M>
+inline void sort_members(ArenaVec<M>& members) {
+  // Most objects have one member, or a few already in order: those need no call.
+  std::size_t n = members.size();
+  for (std::size_t i = 1; i < n; ++i) {
+    if (compare(members[i - 1].key, members[i].key) >= 0) {
+      sort_unsorted_members(members);
+      return;
+    }
+  }
+}
+
+template <class M>
+void sort_unsorted_members(ArenaVec<M>& members) {
   std::size_t n = members.size();
   bool sorted = true;
   for (std::size_t i = 1; i < n; ++i) {

@@ -17,6 +17,7 @@ constexpr json::NameTable kPropTable{kPropVariants};
 constexpr std::string_view kPropOpen[] = {"\"Null\"",     "{\"Bool\":", "{\"Int\":",  "{\"Float\":",
                                           "{\"Str\":",     "{\"List\":[", "{\"Map\":{", "{\"Submodel\":"};
 constexpr std::string_view kModes[] = {"one-way", "two-way"};
+constexpr json::NameTable kModeTable{kModes};
 constexpr std::string_view kNodeFields[] = {"tag", "key", "props", "slots", "events", "bindings"};
 constexpr std::string_view kBindingFields[] = {"field", "compute", "mode"};
 
@@ -62,7 +63,7 @@ void read_binding_field(Reader& r, Binding& b, std::size_t field) {
         b.compute = json::read_canonical(r);
       }
       break;
-    default: b.mode = static_cast<BindingMode>(r.unit_variant(kModes)); break;
+    default: b.mode = static_cast<BindingMode>(r.unit_variant(kModeTable)); break;
   }
 }
 
