@@ -78,3 +78,23 @@ def test_the_nesting_limit_applies_to_a_compact_variant_brace():
     inner = '{"List":[' * 62 + '{"Int":1}' + ']}' * 62
     text = '{"tag":"a","props":{"p":' + inner + '}}'
     assert tree(text) == text
+
+
+def props(*pairs: tuple[str, int]) -> str:
+    return '{"tag":"a","props":{' + ",".join(f'"{k}":{{"Int":{v}}}' for k, v in pairs) + "}}"
+
+
+@pytest.mark.parametrize("given, kept", [
+    # In order, out of order, and repeated keys adjacent, apart, three times and in long maps:
+    # members come out sorted and a repeated key keeps its last value.
+    ([("a", 1), ("b", 2)], [("a", 1), ("b", 2)]),
+    ([("b", 1), ("a", 2)], [("a", 2), ("b", 1)]),
+    ([("a", 1), ("a", 2)], [("a", 2)]),
+    ([("b", 1), ("a", 2), ("b", 3)], [("a", 2), ("b", 3)]),
+    ([("c", 1), ("b", 2), ("c", 3), ("a", 4), ("c", 5)], [("a", 4), ("b", 2), ("c", 5)]),
+    ([("ab", 1), ("a", 2), ("abc", 3), ("ab", 4)], [("a", 2), ("ab", 4), ("abc", 3)]),
+    ([(f"k{i:02}", i) for i in range(20, 0, -1)] + [("k05", 99)],
+     [(f"k{i:02}", 99 if i == 5 else i) for i in range(1, 21)]),
+])
+def test_maps_come_out_sorted_keeping_the_last_of_a_repeated_key(given, kept):
+    assert tree(props(*given)) == props(*kept)
