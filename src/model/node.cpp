@@ -226,7 +226,7 @@ bool equal(const PropValue& a, const PropValue& b) {
     case 1: return std::get<bool>(a.v) == std::get<bool>(b.v);
     case 2: return std::get<std::int64_t>(a.v) == std::get<std::int64_t>(b.v);
     case 3: return std::get<double>(a.v) == std::get<double>(b.v);
-    case 4: return std::get<Text>(a.v) == std::get<Text>(b.v);
+    case 4: return same(std::get<Text>(a.v), std::get<Text>(b.v));
     case 5: {
       const PropList& x = std::get<PropList>(a.v);
       const PropList& y = std::get<PropList>(b.v);
