@@ -301,12 +301,15 @@ Number Reader::scan_number(bool convert) {
     if (cur_ != end_ && is_digit(*cur_)) fail_next("invalid number");
   } else if (is_digit(first)) {
     mantissa = static_cast<std::uint64_t>(first - '0');
-    while (cur_ != end_ && is_digit(*cur_)) {
-      auto d = static_cast<std::uint64_t>(*cur_ - '0');
-      if (mantissa > (UINT64_MAX - d) / 10) overflow = true;
+    // Below UINT64_MAX / 10 another digit always fits; only longer literals check exactly.
+    const char* p = cur_;
+    while (p != end_ && is_digit(*p)) {
+      auto d = static_cast<std::uint64_t>(*p - '0');
+      if (mantissa >= UINT64_MAX / 10 && mantissa > (UINT64_MAX - d) / 10) overflow = true;
       mantissa = mantissa * 10 + d;
-      ++cur_;
+      ++p;
     }
+    cur_ = p;
   } else {
     fail_here("invalid number");
   }
@@ -321,15 +324,17 @@ Number Reader::scan_number(bool convert) {
     ++cur_;
     if (cur_ == end_) fail_next("EOF while parsing a value");
     if (!is_digit(*cur_)) fail_next("invalid number");
-    while (cur_ != end_ && is_digit(*cur_)) {
+    const char* p = cur_;
+    while (p != end_ && is_digit(*p)) {
       if (digits < 100000000000000000ULL && places < 1000) {
-        digits = digits * 10 + static_cast<std::uint64_t>(*cur_ - '0');
+        digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
         ++places;
       } else {
         all_digits = false;
       }
-      ++cur_;
+      ++p;
     }
+    cur_ = p;
   }
   if (cur_ != end_ && (*cur_ == 'e' || *cur_ == 'E')) {
     integer = false;

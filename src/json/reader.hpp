@@ -57,6 +57,41 @@ std::string describe_string(std::string_view s);
 // "unknown variant `X`, expected one of `A`, `B`" (or "expected `A` or `B`").
 std::string unknown_variant(std::string_view name, std::span<const std::string_view> names);
 
+// A fixed list of member or variant names, kept with the first eight bytes of each (as a
+// little-endian word) and its length, so that a name read from the text is matched with one load
+// and two compares a candidate instead of a comparison of bytes.
+struct NameTable {
+  static constexpr std::size_t kMax = 16;
+  std::span<const std::string_view> names;
+  std::uint64_t word[kMax] = {};
+  std::uint8_t size[kMax] = {};  // longer names than 8 bytes never match by word
+  // The name followed by `":`, as a word and the mask of its bytes: how a variant name and its
+  // colon appear in compact text. Names longer than six bytes get a mask of zero and a word of
+  // one, which nothing matches.
+  std::uint64_t head[kMax] = {};
+  std::uint64_t head_mask[kMax] = {};
+
+  explicit constexpr NameTable(std::span<const std::string_view> list) : names(list) {
+    if (list.size() > kMax) throw "too many names";
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      std::string_view n = list[i];
+      size[i] = static_cast<std::uint8_t>(n.size() <= 8 ? n.size() : 0xFF);
+      std::uint64_t w = 0;
+      for (std::size_t k = 0; k < n.size() && k < 8; ++k) {
+        w |= std::uint64_t(static_cast<unsigned char>(n[k])) << (8 * k);
+      }
+      word[i] = w;
+      head[i] = 1;
+      if (n.size() <= 6) {
+        head[i] = w | std::uint64_t('"') << (8 * n.size()) | std::uint64_t(':') << (8 * n.size() + 8);
+        head_mask[i] = n.size() == 6 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * n.size() + 16)) - 1;
+      }
+    }
+  }
+  template <std::size_t N>
+  explicit constexpr NameTable(const std::string_view (&list)[N]) : NameTable(std::span<const std::string_view>(list)) {}
+};
+
 class Reader {
  public:
   // `check_utf8`: strings that are read (not skipped) must be valid UTF-8; used for byte input.
@@ -88,6 +123,8 @@ class Reader {
 
   // Skips whitespace; returns the next byte, or -1 at the end of the text.
   int peek() {
+    // Compact text: the next byte is already the one wanted (anything above a space is).
+    if (cur_ != end_ && static_cast<unsigned char>(*cur_) > ' ') return static_cast<unsigned char>(*cur_);
     while (cur_ != end_) {
       char c = *cur_;
       if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
@@ -128,6 +165,29 @@ class Reader {
       bool first = true;
       std::string_view key;
       while (next_key(first, key)) on_member(key);
+      ++cur_;
+      leave();
+    } catch (ReadError& e) {
+      if (e.pos == kNoPos) {
+        if (peek() == '}') ++cur_;
+        e.pos = here();
+      }
+      throw;
+    }
+  }
+  // object() for records and other objects with known member names: `on_member(index, key)`
+  // gets the index of the key in `*names` too (the number of names when it is none of them), and
+  // may point `names` at another table for the members that follow. In compact text a member
+  // name of `*names` directly followed by its colon is matched as one word, and the cursor is
+  // left on the colon, where the general path would leave it too.
+  template <class F>
+  void object_fields(const NameTable*& names, F&& on_member) {
+    enter();
+    try {
+      bool first = true;
+      std::string_view key;
+      std::size_t index;
+      while (next_field(first, *names, key, index)) on_member(index, key);
       ++cur_;
       leave();
     } catch (ReadError& e) {
@@ -256,8 +316,77 @@ class Reader {
     ++cur_;
     leave();
   }
+  // The same with the names matched through their table.
+  VariantHead variant_head(const NameTable& names) {
+    int c = peek();
+    bool payload = c == '{';
+    if (payload) {
+      enter();
+      c = peek();
+    }
+    if (c != '"') bad_variant(payload, c);
+    std::string_view name = string_literal();
+    std::size_t i = find_name(names, name);
+    if (i == names.names.size()) unknown_name(name, names.names);
+    if (payload) colon();
+    return {i, payload};
+  }
+  // variant_head() for compact text: when `{"NAME":` is at the cursor, NAME one of `names` of at
+  // most six bytes and the nesting limit not reached, consumes it and returns true with the
+  // index and the payload flag, exactly as variant_head() would; otherwise leaves the cursor
+  // where it is and returns false.
+  bool compact_variant_head(const NameTable& names, VariantHead& head) {
+    if constexpr (kWordScan) {
+      if (end_ - cur_ >= 10 && cur_[0] == '{' && cur_[1] == '"' && depth_left_ > 1) {
+        std::uint64_t w = load8(cur_ + 2);
+        std::size_t count = names.names.size();
+        for (std::size_t i = 0; i < count; ++i) {
+          if ((w & names.head_mask[i]) == names.head[i]) {
+            --depth_left_;
+            cur_ += 2 + names.names[i].size() + 2;
+            head = {i, true};
+            return true;
+          }
+        }
+      }
+    }
+    return false;
+  }
+  // The index of `name` in `names`, or the number of names when it is none of them. A name that
+  // lies in the text with eight bytes readable from its start is compared by words.
+  std::size_t find_name(const NameTable& names, std::string_view name) const {
+    std::size_t n = name.size();
+    std::size_t count = names.names.size();
+    if constexpr (kWordScan) {
+      // Offsets from the start of the text; a name elsewhere (decoded into the arena) wraps
+      // past the length.
+      std::size_t at = reinterpret_cast<std::uintptr_t>(name.data()) - reinterpret_cast<std::uintptr_t>(begin_);
+      std::size_t length = static_cast<std::size_t>(end_ - begin_);
+      if (n <= 8 && at <= length && length - at >= 8) {
+        std::uint64_t mask = n == 8 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * n)) - 1;
+        std::uint64_t w = load8(name.data()) & mask;
+        for (std::size_t i = 0; i < count; ++i) {
+          if (names.word[i] == w && names.size[i] == n) return i;
+        }
+        return count;
+      }
+    }
+    std::size_t i = 0;
+    while (i < count && !same(names.names[i], name)) ++i;
+    return i;
+  }
   // A unit-only enum: "Name" or {"Name":null}.
   std::size_t unit_variant(std::span<const std::string_view> names);
+  std::size_t unit_variant(const NameTable& names) {
+    // The bare string, the usual form, in line; the rest as for the list of names.
+    if (peek() == '"') {
+      std::string_view name = string_literal();
+      std::size_t i = find_name(names, name);
+      if (i == names.names.size()) unknown_name(name, names.names);
+      return i;
+    }
+    return unit_variant(names.names);
+  }
 
  private:
   // The first byte at or after `p` that ends a plain run of a string: '"', '\\' or a control
@@ -307,6 +436,39 @@ class Reader {
     first = false;
     key = string_literal();
     peek();
+    return true;
+  }
+  // next_key() that also finds the key in `names`.
+  bool next_field(bool& first, const NameTable& names, std::string_view& key, std::size_t& index) {
+    int c = peek();
+    if (c == '}') return false;
+    if (!first) {
+      if (c != ',') bad_member(false, c);
+      ++cur_;
+      c = peek();
+      if (c != '"') bad_key(c);
+    } else if (c != '"') {
+      bad_member(true, c);
+    }
+    first = false;
+    if constexpr (kWordScan) {
+      if (end_ - cur_ >= 9) {
+        std::uint64_t w = load8(cur_ + 1);
+        std::size_t count = names.names.size();
+        for (std::size_t i = 0; i < count; ++i) {
+          if ((w & names.head_mask[i]) == names.head[i]) {
+            std::size_t n = names.names[i].size();
+            key = {cur_ + 1, n};
+            index = i;
+            cur_ += n + 2;
+            return true;
+          }
+        }
+      }
+    }
+    key = string_literal();
+    peek();
+    index = find_name(names, key);
     return true;
   }
   // The errors of next_key() and next_element(), given the byte they stopped at.

@@ -16,6 +16,7 @@ struct RecordSpec {
   std::span<const std::string_view> fields;  // declared order
   unsigned required;                         // object form: bit i set = field i must be present
   unsigned array_required;                   // array form: bit i set = element i must be present
+  NameTable table = NameTable(fields);       // the field names, for matching member names
 };
 
 // Reads the record at the cursor; `read_field(index)` reads the value of field `index`.
@@ -32,9 +33,8 @@ void read_record(Reader& r, const RecordSpec& shape, F&& read_field) {
   int c = r.peek();
   if (c == '{') {
     unsigned seen = 0;
-    r.object([&](std::string_view key) {
-      std::size_t f = 0;
-      while (f < n && !same(shape.fields[f], key)) ++f;
+    const NameTable* names = &shape.table;
+    r.object_fields(names, [&](std::size_t f, std::string_view key) {
       if (f == n) {
         r.colon();
         r.skip_value();

@@ -75,24 +75,43 @@ bool equal(const Value& a, const Value& b);
 std::string describe(const Value& v);
 
 template <class M>
-void sort_members(ArenaVec<M>& members) {
+__attribute__((noinline)) void sort_unsorted_members(ArenaVec<M>& members);
+
+template <class M>
+inline void sort_members(ArenaVec<M>& members) {
+  // Most objects have one member, or a few already in order: those need no call.
   std::size_t n = members.size();
-  bool sorted = true;
   for (std::size_t i = 1; i < n; ++i) {
     if (compare(members[i - 1].key, members[i].key) >= 0) {
-      sorted = false;
-      break;
+      sort_unsorted_members(members);
+      return;
     }
   }
-  if (sorted) return;
+}
+
+// sort_members() once a pair out of order has been seen.
+template <class M>
+void sort_unsorted_members(ArenaVec<M>& members) {
+  std::size_t n = members.size();
   if (n <= 16) {
-    // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
+    // Small objects (the usual case) sort in place without the merge buffer of stable_sort. An
+    // element moving left stops at the first key not above its own, so a repeated key always
+    // meets its twin there, and only then do repeated keys need to be dropped.
+    bool repeated = false;
     for (std::size_t i = 1; i < n; ++i) {
       M m = members[i];
       std::size_t j = i;
-      for (; j > 0 && less(m.key, members[j - 1].key); --j) members[j] = members[j - 1];
+      for (; j > 0; --j) {
+        int c = compare(m.key, members[j - 1].key);
+        if (c >= 0) {
+          repeated |= c == 0;
+          break;
+        }
+        members[j] = members[j - 1];
+      }
       members[j] = m;
     }
+    if (!repeated) return;
   } else {
     std::stable_sort(members.begin(), members.end(),
                      [](const M& a, const M& b) { return less(a.key, b.key); });

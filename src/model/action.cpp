@@ -30,6 +30,7 @@ constexpr std::string_view kRefNames[] = {"This", "Id"};
 struct Fields {
   std::span<const std::string_view> names;
   unsigned required;
+  json::NameTable table = json::NameTable(names);
 };
 
 constexpr std::string_view kSetPropFields[] = {"target", "prop", "value"};
@@ -69,6 +70,8 @@ struct Tagged {
   std::span<const std::string_view> tags;
   std::span<const std::string_view> variants;
   std::span<const Fields> fields;  // by variant
+  json::NameTable tag_table = json::NameTable(tags);
+  json::NameTable tag_member_table = json::NameTable(std::span<const std::string_view>(&tag_member, 1));
 };
 constexpr Tagged kAction{"Action", "kind", kActionTags, kActionNames, kActionFields};
 constexpr Tagged kExpr{"Expr", "expr", kExprTags, kExprNames, kExprFields};
@@ -575,21 +578,18 @@ class Direct {
     if (r_.peek() != '{') give_up();
     std::size_t variant = t.tags.size();
     unsigned seen = 0;
-    r_.object([&](std::string_view key) {
+    const json::NameTable* names = &t.tag_member_table;
+    r_.object_fields(names, [&](std::size_t i, std::string_view) {
       r_.colon();
       if (variant == t.tags.size()) {
-        if (!same(key, t.tag_member) || r_.peek() != '"') give_up();
-        std::string_view tag = r_.string_literal();
-        variant = 0;
-        while (variant < t.tags.size() && !same(t.tags[variant], tag)) ++variant;
+        if (i != 0 || r_.peek() != '"') give_up();
+        variant = r_.find_name(t.tag_table, r_.string_literal());
         if (variant == t.tags.size()) give_up();
         emplace_index(v, variant);
+        names = &t.fields[variant].table;
         return;
       }
-      std::span<const std::string_view> names = t.fields[variant].names;
-      std::size_t i = 0;
-      while (i < names.size() && !same(names[i], key)) ++i;
-      if (i == names.size() || (seen & (1u << i)) != 0) give_up();
+      if (i == t.fields[variant].names.size() || (seen & (1u << i)) != 0) give_up();
       seen |= 1u << i;
       read_field(variant, i);
     });

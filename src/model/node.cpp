@@ -12,10 +12,12 @@ using json::Reader;
 
 constexpr std::string_view kPropVariants[] = {"Null", "Bool", "Int", "Float",
                                               "Str",  "List", "Map", "Submodel"};
+constexpr json::NameTable kPropTable{kPropVariants};
 // What each variant's written form starts with, as one piece ("Null" is written whole).
 constexpr std::string_view kPropOpen[] = {"\"Null\"",     "{\"Bool\":", "{\"Int\":",  "{\"Float\":",
                                           "{\"Str\":",     "{\"List\":[", "{\"Map\":{", "{\"Submodel\":"};
 constexpr std::string_view kModes[] = {"one-way", "two-way"};
+constexpr json::NameTable kModeTable{kModes};
 constexpr std::string_view kNodeFields[] = {"tag", "key", "props", "slots", "events", "bindings"};
 constexpr std::string_view kBindingFields[] = {"field", "compute", "mode"};
 
@@ -24,7 +26,8 @@ constexpr json::RecordSpec kBindingSpec{"struct Binding", kBindingFields, 4, 4};
 
 Children read_children(Reader& r) { return read_list<Node>(r, read_node); }
 
-void read_node_field(Reader& r, Node& n, NodeMaps& m, std::size_t field) {
+// In line in read_node()'s record reader: the call per member would cost as much as the member.
+__attribute__((always_inline)) inline void read_node_field(Reader& r, Node& n, NodeMaps& m, std::size_t field) {
   switch (field) {
     case 0: n.set_tag(r.string()); break;
     case 1: {
@@ -61,7 +64,7 @@ void read_binding_field(Reader& r, Binding& b, std::size_t field) {
         b.compute = json::read_canonical(r);
       }
       break;
-    default: b.mode = static_cast<BindingMode>(r.unit_variant(kModes)); break;
+    default: b.mode = static_cast<BindingMode>(r.unit_variant(kModeTable)); break;
   }
 }
 
@@ -94,7 +97,8 @@ Node read_node_text(Reader& r) {
 }
 
 PropValue read_prop_value(Reader& r) {
-  Reader::VariantHead head = r.variant_head(kPropVariants);
+  Reader::VariantHead head;
+  if (!r.compact_variant_head(kPropTable, head)) head = r.variant_head(kPropTable);
   if (!head.payload) {
     if (head.index == 0) return {json::Null{}};
     Reader::fail("invalid type: unit variant, expected newtype variant");
@@ -222,7 +226,7 @@ bool equal(const PropValue& a, const PropValue& b) {
     case 1: return std::get<bool>(a.v) == std::get<bool>(b.v);
     case 2: return std::get<std::int64_t>(a.v) == std::get<std::int64_t>(b.v);
     case 3: return std::get<double>(a.v) == std::get<double>(b.v);
-    case 4: return std::get<Text>(a.v) == std::get<Text>(b.v);
+    case 4: return same(std::get<Text>(a.v), std::get<Text>(b.v));
     case 5: {
       const PropList& x = std::get<PropList>(a.v);
       const PropList& y = std::get<PropList>(b.v);
