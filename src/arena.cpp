@@ -2,6 +2,7 @@
 #include "arena.hpp"
 
 #include <cstdlib>
+#include <utility>
 
 namespace velmor {
 
@@ -30,14 +31,18 @@ void Arena::rewind(const Mark& m) {
 
 void* Arena::grow(std::size_t bytes, std::size_t align) {
   std::size_t header = (sizeof(Block) + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
-  if (bytes > SIZE_MAX - header - align) throw std::bad_alloc();
-  std::size_t size = std::max(next_size_, header + bytes + align);
+  std::size_t lead = std::exchange(lead_, 0);
+  if (bytes > SIZE_MAX - header - align || lead > SIZE_MAX - header - bytes - align ||
+      next_size_ > SIZE_MAX - lead) {
+    throw std::bad_alloc();
+  }
+  std::size_t size = std::max(next_size_, header + bytes + align) + lead;
   void* raw = std::malloc(size);
   if (raw == nullptr) throw std::bad_alloc();
   auto* block = static_cast<Block*>(raw);
   block->prev = head_;
   head_ = block;
-  cur_ = static_cast<char*>(raw) + header;
+  cur_ = static_cast<char*>(raw) + header + lead;
   end_ = static_cast<char*>(raw) + size;
   next_size_ = std::min(next_size_ * 2, kMaxBlock);
   return allocate(bytes, align);

@@ -205,11 +205,12 @@ class Reach {
 
 }  // namespace
 
-Result<std::string> apply_json(std::string_view root_text, std::string_view patch_text) {
+Result<std::string> apply_json(std::string_view root_text, std::string_view patch_text,
+                               std::size_t lead) {
   return guarded([&]() -> Result<std::string> {
     // A tree or patch takes a little over twice its text in the arena; one block should hold both.
     std::size_t input = root_text.size() + patch_text.size();
-    Arena arena(std::max<std::size_t>(16 * 1024, input / 2 * 5));
+    Arena arena(std::max<std::size_t>(16 * 1024, input / 2 * 5), lead);
     Node root;
     Patch patch;
     Error error;
