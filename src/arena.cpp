@@ -47,11 +47,11 @@ void* map_huge(std::size_t size) {
 void Arena::release(Block* block) {
 #if VELMOR_HUGE_BLOCKS
   if (block->mapped != 0) {
-    munmap(block, block->mapped);
+    munmap(block->base, block->mapped);
     return;
   }
 #endif
-  std::free(block);
+  std::free(block->base);
 }
 
 Arena::~Arena() {
@@ -74,30 +74,34 @@ void Arena::rewind(const Mark& m) {
 }
 
 void* Arena::grow(std::size_t bytes, std::size_t align) {
-  std::size_t header = (sizeof(Block) + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+  constexpr std::size_t kAlign = alignof(std::max_align_t);
+  constexpr std::size_t header = (sizeof(Block) + kAlign - 1) & ~(kAlign - 1);
+  // The block's header sits behind the lead, so that nothing touches the lead's pages.
   std::size_t lead = std::exchange(lead_, 0);
-  if (bytes > SIZE_MAX - header - align || lead > SIZE_MAX - header - bytes - align ||
-      next_size_ > SIZE_MAX - lead) {
-    throw std::bad_alloc();
-  }
+  if (lead > SIZE_MAX / 4 || bytes > SIZE_MAX / 4 - header - align) throw std::bad_alloc();
+  lead = (lead + kAlign - 1) & ~(kAlign - 1);
   std::size_t size = std::max(next_size_, header + bytes + align) + lead;
   void* raw = nullptr;
   std::size_t mapped = 0;
 #if VELMOR_HUGE_BLOCKS
-  if (size >= kHugeBlock && size <= SIZE_MAX - kHugePage) {
+  if (size >= kHugeBlock) {
     mapped = (size + kHugePage - 1) & ~(kHugePage - 1);
     raw = map_huge(mapped);
-    if (raw == nullptr) mapped = 0;
-    size = mapped == 0 ? size : mapped;
+    if (raw == nullptr) {
+      mapped = 0;
+    } else {
+      size = mapped;
+    }
   }
 #endif
   if (raw == nullptr) raw = std::malloc(size);
   if (raw == nullptr) throw std::bad_alloc();
-  auto* block = static_cast<Block*>(raw);
+  auto* block = reinterpret_cast<Block*>(static_cast<char*>(raw) + lead);
   block->prev = head_;
+  block->base = raw;
   block->mapped = mapped;
   head_ = block;
-  cur_ = static_cast<char*>(raw) + header + lead;
+  cur_ = reinterpret_cast<char*>(block) + header;
   end_ = static_cast<char*>(raw) + size;
   next_size_ = std::min(next_size_ * 2, kMaxBlock);
   return allocate(bytes, align);

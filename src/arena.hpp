@@ -70,8 +70,9 @@ class Arena {
   }
 
  private:
-  struct Block {
+  struct Block {  // at the start of each block, behind the lead of the first
     Block* prev;
+    void* base;          // the start of the block's memory
     std::size_t mapped;  // the length of the block's own mapping, or 0 for a malloc'd block
   };
   void* grow(std::size_t bytes, std::size_t align);
