@@ -2,7 +2,6 @@
 #include "arena.hpp"
 
 #include <cstdlib>
-#include <utility>
 
 #if defined(__linux__) && !defined(__EMSCRIPTEN__)
 #include <sys/mman.h>
@@ -47,11 +46,11 @@ void* map_huge(std::size_t size) {
 void Arena::release(Block* block) {
 #if VELMOR_HUGE_BLOCKS
   if (block->mapped != 0) {
-    munmap(block->base, block->mapped);
+    munmap(block, block->mapped);
     return;
   }
 #endif
-  std::free(block->base);
+  std::free(block);
 }
 
 Arena::~Arena() {
@@ -74,34 +73,26 @@ void Arena::rewind(const Mark& m) {
 }
 
 void* Arena::grow(std::size_t bytes, std::size_t align) {
-  constexpr std::size_t kAlign = alignof(std::max_align_t);
-  constexpr std::size_t header = (sizeof(Block) + kAlign - 1) & ~(kAlign - 1);
-  // The block's header sits behind the lead, so that nothing touches the lead's pages.
-  std::size_t lead = std::exchange(lead_, 0);
-  if (lead > SIZE_MAX / 4 || bytes > SIZE_MAX / 4 - header - align) throw std::bad_alloc();
-  lead = (lead + kAlign - 1) & ~(kAlign - 1);
-  std::size_t size = std::max(next_size_, header + bytes + align) + lead;
+  std::size_t header = (sizeof(Block) + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+  if (bytes > SIZE_MAX - header - align) throw std::bad_alloc();
+  std::size_t size = std::max(next_size_, header + bytes + align);
   void* raw = nullptr;
   std::size_t mapped = 0;
 #if VELMOR_HUGE_BLOCKS
-  if (size >= kHugeBlock) {
+  if (size >= kHugeBlock && size <= SIZE_MAX - kHugePage) {
     mapped = (size + kHugePage - 1) & ~(kHugePage - 1);
     raw = map_huge(mapped);
-    if (raw == nullptr) {
-      mapped = 0;
-    } else {
-      size = mapped;
-    }
+    if (raw == nullptr) mapped = 0;
+    size = mapped == 0 ? size : mapped;
   }
 #endif
   if (raw == nullptr) raw = std::malloc(size);
   if (raw == nullptr) throw std::bad_alloc();
-  auto* block = reinterpret_cast<Block*>(static_cast<char*>(raw) + lead);
+  auto* block = static_cast<Block*>(raw);
   block->prev = head_;
-  block->base = raw;
   block->mapped = mapped;
   head_ = block;
-  cur_ = reinterpret_cast<char*>(block) + header;
+  cur_ = static_cast<char*>(raw) + header;
   end_ = static_cast<char*>(raw) + size;
   next_size_ = std::min(next_size_ * 2, kMaxBlock);
   return allocate(bytes, align);

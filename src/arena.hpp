@@ -19,12 +19,7 @@ namespace velmor {
 
 class Arena {
  public:
-  // `lead`: bytes of the first block left unused in front of the first allocation. A caller that
-  // will allocate about that much while it builds its own copy of the call's output (right after
-  // the arena is freed) gets that untouched room, and the copy that follows it lands on the pages
-  // the arena has already touched instead of on new ones.
-  explicit Arena(std::size_t first_block = 16 * 1024, std::size_t lead = 0)
-      : next_size_(first_block), lead_(lead) {}
+  explicit Arena(std::size_t first_block = 16 * 1024) : next_size_(first_block) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
   ~Arena();
@@ -70,9 +65,8 @@ class Arena {
   }
 
  private:
-  struct Block {  // at the start of each block, behind the lead of the first
+  struct Block {
     Block* prev;
-    void* base;          // the start of the block's memory
     std::size_t mapped;  // the length of the block's own mapping, or 0 for a malloc'd block
   };
   void* grow(std::size_t bytes, std::size_t align);
@@ -82,7 +76,6 @@ class Arena {
   char* end_ = nullptr;
   Block* head_ = nullptr;
   std::size_t next_size_;
-  std::size_t lead_;  // for the first block only
 };
 
 // A growable array in an arena. Elements are trivially copyable and are moved with memcpy; the

@@ -210,7 +210,11 @@ Result<std::string> apply_json(std::string_view root_text, std::string_view patc
   return guarded([&]() -> Result<std::string> {
     // A tree or patch takes a little over twice its text in the arena; one block should hold both.
     std::size_t input = root_text.size() + patch_text.size();
-    Arena arena(std::max<std::size_t>(16 * 1024, input / 2 * 5), lead);
+    // The lead is the first thing taken from the arena and never written (see apply_json's
+    // declaration).
+    if (lead > SIZE_MAX / 4 || input > SIZE_MAX / 4) return out_of_memory();
+    Arena arena(std::max<std::size_t>(16 * 1024, input / 2 * 5) + lead);
+    if (lead != 0) arena.allocate(lead, 1);
     Node root;
     Patch patch;
     Error error;
