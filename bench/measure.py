@@ -2,7 +2,9 @@
 
 `best` times a call in this process. `fresh_call` runs one call in a fresh interpreter and
 reports the growth of the peak resident set size across it (VmHWM, restarted through
-/proc/self/clear_refs just before the call), which includes the returned object.
+/proc/self/clear_refs just before the call), which includes the returned object. `peak_extra`
+measures the call alone: the UTF-8 form that CPython keeps with each non-ASCII `str` argument
+once the module has read it (about 1x such a text) is made before the peak is restarted.
 """
 
 from __future__ import annotations
@@ -75,11 +77,12 @@ def fresh_call(expr: str, paths: list[str], warm_utf8: bool = False) -> tuple[in
 
 
 def peak_extra(expr: str, *values: str | bytes) -> int:
-    """The peak growth of `expr` over `args`, the given values, in a fresh process."""
+    """The peak growth of `expr` over `args`, the given values, in a fresh process, with the
+    UTF-8 form of the `str` values made before the call."""
     with tempfile.TemporaryDirectory() as d:
         paths = []
         for i, v in enumerate(values):
             paths.append(os.path.join(d, f"arg{i}.bin" if isinstance(v, bytes) else f"arg{i}.json"))
             with open(paths[-1], "wb") as f:
                 f.write(v if isinstance(v, bytes) else v.encode("utf-8"))
-        return fresh_call(expr, paths)[0]
+        return fresh_call(expr, paths, warm_utf8=True)[0]

@@ -101,6 +101,11 @@ void wrong_type(PyObject* obj, const char* expected) {
   Py_DECREF(qualname);
 }
 
+// Whether a `str` whose UTF-8 form takes `size` bytes holds anything but ASCII.
+bool wide(PyObject* text, std::size_t size) {
+  return PyUnicode_GetLength(text) != static_cast<Py_ssize_t>(size);
+}
+
 // A `str` argument as borrowed UTF-8.
 bool text_arg(PyObject* obj, const char* param, std::string_view& out) {
   if (!PyUnicode_Check(obj)) {
@@ -229,7 +234,11 @@ PyObject* apply(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
       !text_arg(v[1], "patch", patch)) {
     return nullptr;
   }
-  return to_str(velmor::apply_json(root, patch));
+  // A result made from non-ASCII texts is most likely non-ASCII too: decoding it lays out an
+  // ASCII string of its length first, and the call leaves room for that.
+  bool wide_result = wide(v[0], root.size()) || wide(v[1], patch.size());
+  std::size_t lead = wide_result ? root.size() + patch.size() : 0;
+  return to_str(velmor::apply_json(root, patch, lead));
 }
 
 constexpr const char* kParseCemParams[] = {"manifest"};

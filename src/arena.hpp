@@ -67,8 +67,10 @@ class Arena {
  private:
   struct Block {
     Block* prev;
+    std::size_t mapped;  // the length of the block's own mapping, or 0 for a malloc'd block
   };
   void* grow(std::size_t bytes, std::size_t align);
+  static void release(Block* block);
 
   char* cur_ = nullptr;
   char* end_ = nullptr;

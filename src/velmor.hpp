@@ -51,7 +51,13 @@ class Result {
 Result<std::string> diff_json(std::string_view old_tree, std::string_view new_tree);
 
 // Applies a patch to a tree and returns the resulting tree in canonical form.
-Result<std::string> apply_json(std::string_view root, std::string_view patch);
+//
+// `lead`: about how much a binding allocates and leaves untouched while it makes its own object
+// from the result (CPython decoding a non-ASCII result first lays out an ASCII string of the
+// result's length, mostly unwritten, then the wider one it keeps). The call keeps that much
+// address space free in front of its working memory, which it frees before returning, so that
+// the object the binding keeps takes pages that the call has already made resident.
+Result<std::string> apply_json(std::string_view root, std::string_view patch, std::size_t lead = 0);
 
 // Receives an output whose size is known before it is written: reserve(n) is called at most once
 // and returns room for exactly n bytes, or nullptr when no memory is left. A binding passes one to

@@ -205,11 +205,17 @@ class Reach {
 
 }  // namespace
 
-Result<std::string> apply_json(std::string_view root_text, std::string_view patch_text) {
+Result<std::string> apply_json(std::string_view root_text, std::string_view patch_text,
+                               std::size_t lead) {
   return guarded([&]() -> Result<std::string> {
     // A tree or patch takes a little over twice its text in the arena; one block should hold both.
     std::size_t input = root_text.size() + patch_text.size();
-    Arena arena(std::max<std::size_t>(16 * 1024, input / 2 * 5));
+    std::size_t first_block = std::max<std::size_t>(16 * 1024, input / 2 * 5);
+    // The lead is the first thing taken from the arena and never written (see apply_json's
+    // declaration); it only saves memory, so it is dropped where it does not fit.
+    if (first_block > SIZE_MAX / 2 || lead > SIZE_MAX / 2 - first_block) lead = 0;
+    Arena arena(first_block + lead);
+    if (lead != 0) arena.allocate(lead, 1);
     Node root;
     Patch patch;
     Error error;
