@@ -103,8 +103,12 @@ def test_maps_come_out_sorted_keeping_the_last_of_a_repeated_key(given, kept):
 
 
 # Handler and expression tags in compact text, which the reader matches as whole words together
-# with their quotes and the comma after them, next to near misses: tags that extend or shorten a
-# known one, a space before the comma, an escape, a repeated tag and texts that end after it.
+# with their quotes, next to near misses: tags that extend or shorten a
+# known one, a space after it, an escape, a repeated tag and texts that end after it.
+REF = '{"tag":"a","events":{"e":{"kind":"toggle","target":%s,"prop":"p"}}}'
+UNKNOWN_REF = "expected `this` or `id`"
+
+
 @pytest.mark.parametrize("text, expected", [
     ('{"tag":"a","events":{"e":{"kind":"toggle","target":{"ref":"this"},"prop":"p"}}}',
      '{"tag":"a","events":{"e":{"kind":"toggle","target":{"ref":"this"},"prop":"p"}}}'),
@@ -120,6 +124,10 @@ def test_maps_come_out_sorted_keeping_the_last_of_a_repeated_key(given, kept):
      '{"tag":"a","events":{"e":{"kind":"seq","actions":[{"kind":"js","handler":"h"},{"kind":"emit","event":"x","detail":null}]}}}'),
     ('{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"obj","fields":{"a":{"expr":"lit" ,"value":2}}}}}}',
      '{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"obj","fields":{"a":{"expr":"lit","value":2}}}}}}'),
+    (REF % '{"ref":"this"}', REF % '{"ref":"this"}'),
+    (REF % '{"ref":"this" }', REF % '{"ref":"this"}'),
+    (REF % '{"ref":"id","id":"x"}', REF % '{"ref":"id","id":"x"}'),
+    (REF % '{"ref":"i\\u0064","id":"x"}', REF % '{"ref":"id","id":"x"}'),
 ])
 def test_handler_tags_read_as_in_any_form(text, expected):
     assert tree(text) == expected
@@ -148,6 +156,12 @@ def test_handler_tags_read_as_in_any_form(text, expected):
      'missing field `handler` at line 1 column 39'),
     ('{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"not",}}',
      'trailing comma at line 1 column 76'),
+    (REF % '{"ref":"thi"}', f'unknown variant `thi`, {UNKNOWN_REF} at line 1 column 77'),
+    (REF % '{"ref":"thiss"}', f'unknown variant `thiss`, {UNKNOWN_REF} at line 1 column 79'),
+    (REF % '{"ref":"ids","id":"x"}', f'unknown variant `ids`, {UNKNOWN_REF} at line 1 column 86'),
+    (REF % '{"ref":"id"}', 'missing field `id` at line 1 column 76'),
+    ('{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"lit"}}}}',
+     'missing field `value` at line 1 column 77'),
 ])
 def test_errors_at_handler_tags_keep_their_texts_and_positions(text, message):
     with pytest.raises(ValueError) as e:
