@@ -35,6 +35,11 @@ inline bool same(std::string_view a, std::string_view b) {
   return (x[0] == y[0]) & (x[n / 2] == y[n / 2]) & (x[n - 1] == y[n - 1]);
 }
 
+// compare() of texts whose first bytes are equal, over their common prefix of n bytes (n at
+// least 1); out of line, so that compare() stays as small as a call to memcmp where it is
+// inlined.
+int compare_common(const char* x, const char* y, std::size_t n);
+
 // Byte order (unsigned), as memcmp, with the shorter text first on a common prefix.
 inline int compare(std::string_view a, std::string_view b) {
   std::size_t n = a.size() < b.size() ? a.size() : b.size();
@@ -42,7 +47,7 @@ inline int compare(std::string_view a, std::string_view b) {
     auto x = static_cast<unsigned char>(a[0]);
     auto y = static_cast<unsigned char>(b[0]);
     if (x != y) return x < y ? -1 : 1;
-    int c = std::memcmp(a.data(), b.data(), n);
+    int c = compare_common(a.data(), b.data(), n);
     if (c != 0) return c;
   }
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);

@@ -10,6 +10,8 @@ import pytest
 
 import velmor
 
+UNKNOWN_ACTION = "expected one of `set`, `toggle`, `set-field`, `toggle-field`, `seq`, `emit`, `patch`, `if`, `call`, `js`"
+UNKNOWN_EXPR = "expected one of `lit`, `event`, `not`, `prop`, `field`, `obj`, `concat`"
 UNKNOWN_PROP = "expected one of `Null`, `Bool`, `Int`, `Float`, `Str`, `List`, `Map`, `Submodel`"
 
 
@@ -98,3 +100,70 @@ def props(*pairs: tuple[str, int]) -> str:
 ])
 def test_maps_come_out_sorted_keeping_the_last_of_a_repeated_key(given, kept):
     assert tree(props(*given)) == props(*kept)
+
+
+# Handler and expression tags in compact text, which the reader matches as whole words together
+# with their quotes, next to near misses: tags that extend or shorten a
+# known one, a space after it, an escape, a repeated tag and texts that end after it.
+REF = '{"tag":"a","events":{"e":{"kind":"toggle","target":%s,"prop":"p"}}}'
+UNKNOWN_REF = "expected `this` or `id`"
+
+
+@pytest.mark.parametrize("text, expected", [
+    ('{"tag":"a","events":{"e":{"kind":"toggle","target":{"ref":"this"},"prop":"p"}}}',
+     '{"tag":"a","events":{"e":{"kind":"toggle","target":{"ref":"this"},"prop":"p"}}}'),
+    ('{"tag":"a","events":{"e":{"kind":"set","target":{"ref":"this"},"prop":"p","value":{"expr":"lit","value":1}}}}',
+     '{"tag":"a","events":{"e":{"kind":"set","target":{"ref":"this"},"prop":"p","value":{"expr":"lit","value":1}}}}'),
+    ('{"tag":"a","events":{"e":{"kind":"set" ,"target":{"ref":"this"},"prop":"p","value":{"expr":"not","of":{"expr":"event"}}}}}',
+     '{"tag":"a","events":{"e":{"kind":"set","target":{"ref":"this"},"prop":"p","value":{"expr":"not","of":{"expr":"event"}}}}}'),
+    ('{"tag":"a","events":{"e":{"kind":"s\\u0065t","target":{"ref":"this"},"prop":"p","value":{"expr":"field","name":"f"}}}}',
+     '{"tag":"a","events":{"e":{"kind":"set","target":{"ref":"this"},"prop":"p","value":{"expr":"field","name":"f"}}}}'),
+    ('{"tag":"a","events":{"e":{"kind":"set-field","field":"f","value":{"expr":"prop","target":{"ref":"this"},"name":"n"}}}}',
+     '{"tag":"a","events":{"e":{"kind":"set-field","field":"f","value":{"expr":"prop","target":{"ref":"this"},"name":"n"}}}}'),
+    ('{"tag":"a","events":{"e":{"kind":"seq","actions":[{"kind":"js","handler":"h"},{"kind":"emit","event":"x"}]}}}',
+     '{"tag":"a","events":{"e":{"kind":"seq","actions":[{"kind":"js","handler":"h"},{"kind":"emit","event":"x","detail":null}]}}}'),
+    ('{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"obj","fields":{"a":{"expr":"lit" ,"value":2}}}}}}',
+     '{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"obj","fields":{"a":{"expr":"lit","value":2}}}}}}'),
+    (REF % '{"ref":"this"}', REF % '{"ref":"this"}'),
+    (REF % '{"ref":"this" }', REF % '{"ref":"this"}'),
+    (REF % '{"ref":"id","id":"x"}', REF % '{"ref":"id","id":"x"}'),
+    (REF % '{"ref":"i\\u0064","id":"x"}', REF % '{"ref":"id","id":"x"}'),
+])
+def test_handler_tags_read_as_in_any_form(text, expected):
+    assert tree(text) == expected
+
+
+@pytest.mark.parametrize("text, message", [
+    ('{"tag":"a","events":{"e":{"kind":"toggl","target":{"ref":"this"},"prop":"p"}}}',
+     f'unknown variant `toggl`, {UNKNOWN_ACTION} at line 1 column 40'),
+    ('{"tag":"a","events":{"e":{"kind":"toggles","target":{"ref":"this"},"prop":"p"}}}',
+     f'unknown variant `toggles`, {UNKNOWN_ACTION} at line 1 column 42'),
+    ('{"tag":"a","events":{"e":{"kind":"se","target":{"ref":"this"},"prop":"p"}}}',
+     f'unknown variant `se`, {UNKNOWN_ACTION} at line 1 column 37'),
+    ('{"tag":"a","events":{"e":{"kind":"sett","prop":"p"}}}',
+     f'unknown variant `sett`, {UNKNOWN_ACTION} at line 1 column 39'),
+    ('{"tag":"a","events":{"e":{"kind":"js"}}}',
+     'missing field `handler` at line 1 column 39'),
+    ('{"tag":"a","events":{"e":{"kind":"js","handler":"h","kind":"js"}}}',
+     'duplicate field `kind` at line 1 column 58'),
+    ('{"tag":"a","events":{"e":{"kind":"set","kind":"set"}}}',
+     'duplicate field `kind` at line 1 column 45'),
+    ('{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"concat","parts":[{"expr":"lit","value":"a"},{"expr":"litx","value":1}]}}}}',
+     f'unknown variant `litx`, {UNKNOWN_EXPR} at line 1 column 143'),
+    ('{"tag":"a","events":{"e":{"kind":"js",}}',
+     'trailing comma at line 1 column 39'),
+    ('{"tag":"a","events":{"e":{"kind":"js"}}',
+     'missing field `handler` at line 1 column 39'),
+    ('{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"not",}}',
+     'trailing comma at line 1 column 76'),
+    (REF % '{"ref":"thi"}', f'unknown variant `thi`, {UNKNOWN_REF} at line 1 column 77'),
+    (REF % '{"ref":"thiss"}', f'unknown variant `thiss`, {UNKNOWN_REF} at line 1 column 79'),
+    (REF % '{"ref":"ids","id":"x"}', f'unknown variant `ids`, {UNKNOWN_REF} at line 1 column 86'),
+    (REF % '{"ref":"id"}', 'missing field `id` at line 1 column 76'),
+    ('{"tag":"a","events":{"e":{"kind":"emit","event":"x","detail":{"expr":"lit"}}}}',
+     'missing field `value` at line 1 column 77'),
+])
+def test_errors_at_handler_tags_keep_their_texts_and_positions(text, message):
+    with pytest.raises(ValueError) as e:
+        tree(text)
+    assert str(e.value) == message

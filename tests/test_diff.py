@@ -208,3 +208,41 @@ def test_large_keyed_reversal_stays_fast():
     patch = ops(old, new)
     assert len(patch) == n - 1
     assert patch[0] == op("MoveChild", slot="s", **{"from": n - 1, "to": 0})
+
+
+def _prefix_keys() -> list[str]:
+    """Keys sharing prefixes of every length up to past two words, then differing in the next
+    byte (below and above it, and above 0x7f) or ending there; in byte order."""
+    base = "abcdefghijklmnopqrs"
+    keys = set()
+    for n in range(1, len(base) + 1):
+        keys.add(base[:n])
+        for c in ("0", "z", "\x7f", "\u00e9"):
+            keys.add(base[:n - 1] + c)
+            keys.add(base[:n] + c + base[n:])
+    return sorted(keys, key=lambda k: k.encode())
+
+
+def test_keys_with_long_common_prefixes_keep_byte_order():
+    keys = _prefix_keys()
+    rnd = random.Random(7)
+    for _ in range(20):
+        old_keys = rnd.sample(keys, len(keys) // 2)
+        new_keys = rnd.sample(keys, len(keys) // 2)
+        old = {"tag": "a", "props": {k: {"Int": 0} for k in old_keys}}
+        new = {"tag": "a", "props": {k: {"Int": 0 if rnd.random() < 0.5 else 1} for k in new_keys}}
+        # reading puts the members in byte order
+        read = json.loads(velmor.apply(json.dumps(new), '{"ops":[]}'))
+        assert list(read["props"]) == sorted(new_keys, key=lambda k: k.encode())
+        # sets in byte order for new or changed entries, then removals in byte order
+        expected = [op("SetProp", name=k, value=new["props"][k]) for k in keys
+                    if k in new["props"] and old["props"].get(k) != new["props"][k]]
+        expected += [op("RemoveProp", name=k) for k in keys if k in old["props"] and k not in new["props"]]
+        assert ops(json.dumps(old), json.dumps(new)) == expected
+        # keyed children with these keys: the patch turns the old list into the new one
+        old_list, new_list = kids(*old_keys), kids(*new_keys)
+        patched = velmor.apply(old_list, velmor.diff(old_list, new_list))
+        assert patched == velmor.apply(new_list, '{"ops":[]}')
+        # inserting only the children whose key the old list lacks
+        inserted = {o["InsertChild"]["node"]["key"] for o in ops(old_list, new_list) if "InsertChild" in o}
+        assert inserted == set(new_keys) - set(old_keys)

@@ -47,16 +47,17 @@ class Differ {
   template <class T, class SetOp, class RemoveOp>
   void maps(const Map<T>& a, const Map<T>& b) {
     std::size_t i = 0;
+    // c: the order of the entry reached against e's key (nonzero when there is none).
     for (const Entry<T>& e : b) {
-      while (i < a.size() && less(a[i].key, e.key)) ++i;
-      if (i == a.size() || !same(a[i].key, e.key) || !equal(a[i].value, e.value)) {
-        emit(SetOp{here(), e.key, e.value});
-      }
+      int c = 1;
+      while (i < a.size() && (c = compare(a[i].key, e.key)) < 0) ++i;
+      if (c != 0 || !equal(a[i].value, e.value)) emit(SetOp{here(), e.key, e.value});
     }
     std::size_t j = 0;
     for (const Entry<T>& e : a) {
-      while (j < b.size() && less(b[j].key, e.key)) ++j;
-      if (j == b.size() || !same(b[j].key, e.key)) emit(RemoveOp{here(), e.key});
+      int c = 1;
+      while (j < b.size() && (c = compare(b[j].key, e.key)) < 0) ++j;
+      if (c != 0) emit(RemoveOp{here(), e.key});
     }
   }
 
@@ -64,10 +65,11 @@ class Differ {
     static const Children kEmpty;
     std::size_t i = 0, j = 0;
     while (i < a.size() || j < b.size()) {
-      if (j == b.size() || (i < a.size() && less(a[i].key, b[j].key))) {
+      int c = j == b.size() ? -1 : i == a.size() ? 1 : compare(a[i].key, b[j].key);
+      if (c < 0) {
         slot(a[i].key, a[i].value, kEmpty);
         ++i;
-      } else if (i == a.size() || less(b[j].key, a[i].key)) {
+      } else if (c > 0) {
         slot(b[j].key, kEmpty, b[j].value);
         ++j;
       } else {

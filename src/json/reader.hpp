@@ -70,6 +70,11 @@ struct NameTable {
   // one, which nothing matches.
   std::uint64_t head[kMax] = {};
   std::uint64_t head_mask[kMax] = {};
+  // The name followed by its closing quote, as a word and the mask of its bytes: a string
+  // value that is exactly the name. Names longer than seven bytes get a mask of zero and a word
+  // of one.
+  std::uint64_t value[kMax] = {};
+  std::uint64_t value_mask[kMax] = {};
 
   explicit constexpr NameTable(std::span<const std::string_view> list) : names(list) {
     if (list.size() > kMax) throw "too many names";
@@ -81,7 +86,11 @@ struct NameTable {
         w |= std::uint64_t(static_cast<unsigned char>(n[k])) << (8 * k);
       }
       word[i] = w;
-      head[i] = 1;
+      head[i] = value[i] = 1;
+      if (n.size() <= 7) {
+        value[i] = w | std::uint64_t('"') << (8 * n.size());
+        value_mask[i] = n.size() == 7 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * n.size() + 8)) - 1;
+      }
       if (n.size() <= 6) {
         head[i] = w | std::uint64_t('"') << (8 * n.size()) | std::uint64_t(':') << (8 * n.size() + 8);
         head_mask[i] = n.size() == 6 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * n.size() + 16)) - 1;
@@ -351,6 +360,24 @@ class Reader {
       }
     }
     return false;
+  }
+  // When the string `"NAME"` is at the cursor (not after whitespace), NAME one of `names` of at
+  // most seven bytes, consumes it as string_literal() would and returns its index; otherwise
+  // leaves the cursor where it is and returns the number of names.
+  std::size_t compact_name_value(const NameTable& names) {
+    std::size_t count = names.names.size();
+    if constexpr (kWordScan) {
+      if (end_ - cur_ >= 9 && cur_[0] == '"') {
+        std::uint64_t w = load8(cur_ + 1);
+        for (std::size_t i = 0; i < count; ++i) {
+          if ((w & names.value_mask[i]) == names.value[i]) {
+            cur_ += 1 + names.names[i].size() + 1;
+            return i;
+          }
+        }
+      }
+    }
+    return count;
   }
   // The index of `name` in `names`, or the number of names when it is none of them. A name that
   // lies in the text with eight bytes readable from its start is compared by words.

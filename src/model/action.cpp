@@ -582,8 +582,12 @@ class Direct {
     r_.object_fields(names, [&](std::size_t i, std::string_view) {
       r_.colon();
       if (variant == t.tags.size()) {
-        if (i != 0 || r_.peek() != '"') give_up();
-        variant = r_.find_name(t.tag_table, r_.string_literal());
+        if (i != 0) give_up();
+        variant = r_.compact_name_value(t.tag_table);
+        if (variant == t.tags.size()) {
+          if (r_.peek() != '"') give_up();
+          variant = r_.find_name(t.tag_table, r_.string_literal());
+        }
         if (variant == t.tags.size()) give_up();
         emplace_index(v, variant);
         names = &t.fields[variant].table;
