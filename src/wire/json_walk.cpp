@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -605,26 +606,6 @@ const char* string_stop(const char* p, const char* end) {
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
 
-// A container written out of place in the first output: a MessagePack head wider than its byte
-// (`first` is kNone), or an object whose members go in another order (`count` of them, from
-// `first` in the kept member ranges).
-struct Fix {
-  static constexpr std::uint32_t kNone = static_cast<std::uint32_t>(-1);
-  static constexpr std::uint32_t kArray = std::uint32_t(1) << 31;  // in `count`: a head of an array
-  std::uint32_t at;     // where the container starts in the first output
-  std::uint32_t end;    // just after it
-  std::uint32_t first;
-  std::uint32_t count;
-  std::uint32_t inner;  // how many fixes, right before this one, are inside it
-  std::uint32_t pieces;  // of an object: the member ranges from `first`, those next to each other merged
-};
-
-// Where a kept member's key and value were written in the first output.
-struct Span {
-  std::uint32_t begin;
-  std::uint32_t end;
-};
-
 // Reads the text once with the checks of the JSON reader (deferring to it for escapes and for
 // numbers other than plain integers) and writes each value as it is read into `o`. Members are
 // written in the order read; the fixes say how the second, final output differs.
@@ -642,7 +623,7 @@ class OneWalk {
   }
 
   std::vector<Fix>& fixes() { return fixes_; }
-  const std::vector<Span>& spans() const { return spans_; }
+  std::vector<Span>& spans() { return spans_; }
 
  private:
   // Compact text has no whitespace: one test for the usual byte.
@@ -964,15 +945,16 @@ class OneWalk {
   std::vector<Sorted> sorting_;  // room for reorder()
 };
 
-// Copies the first output into the final one with every fix applied.
-template <bool Msgpack>
+// Copies the first output into the final one with every fix applied, or (with `D` a count
+// instead of a pointer) only measures the final output.
+template <bool Msgpack, class D>
 class Gather {
  public:
   Gather(const char* raw, const std::vector<Fix>& fixes, const std::vector<Span>& spans)
-      : raw_(raw), fixes_(fixes.data()), count_(fixes.size()), spans_(spans.data()) {}
+      : raw_(raw), fixes_(fixes.data()), spans_(spans.data()) {}
 
   // raw[from, to), the fixes inside it being those from `lo` to `hi`.
-  char* copy(char* d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
+  D copy(D d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
     // The outermost of them, found from the last one back, then taken in order.
     std::size_t mark = stack_.size();
     for (std::size_t j = hi; j > lo;) {
@@ -985,29 +967,37 @@ class Gather {
       std::size_t i = stack_.back();
       stack_.pop_back();
       const Fix& f = fixes_[i];
-      json::copy_bytes(d, raw_ + p, f.at - p);
-      d = apply(d + (f.at - p), i);
+      d = apply(bytes(d, raw_ + p, f.at - p), i);
       p = f.end;
     }
-    json::copy_bytes(d, raw_ + p, to - p);
-    return d + (to - p);
+    return bytes(d, raw_ + p, to - p);
   }
 
  private:
-  static char* head(char* d, std::uint64_t n, bool object) {
-    unsigned fix = object ? 0x80 : 0x90;
-    if (n < 16) {
-      *d++ = static_cast<char>(fix + n);
-      return d;
-    }
-    unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
-    int w = n < 65536 ? 2 : 4;
-    *d++ = static_cast<char>(m);
-    for (int k = 1; k <= w; ++k) *d++ = static_cast<char>(n >> (8 * (w - k)));
-    return d;
+  static constexpr bool kWrite = std::is_same_v<D, char*>;
+
+  static D bytes(D d, const char* s, std::size_t n) {
+    if constexpr (kWrite) json::copy_bytes(d, s, n);
+    return d + n;
+  }
+  static D byte(D d, char c) {
+    if constexpr (kWrite) *d = c;
+    return d + 1;
   }
 
-  char* apply(char* d, std::size_t i) {
+  static D head(D d, std::uint64_t n, bool object) {
+    unsigned fix = object ? 0x80 : 0x90;
+    if (n < 16) return byte(d, static_cast<char>(fix + n));
+    unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
+    int w = n < 65536 ? 2 : 4;
+    if constexpr (kWrite) {
+      d[0] = static_cast<char>(m);
+      for (int k = 1; k <= w; ++k) d[k] = static_cast<char>(n >> (8 * (w - k)));
+    }
+    return d + 1 + w;
+  }
+
+  D apply(D d, std::size_t i) {
     const Fix& f = fixes_[i];
     std::size_t lo = i - f.inner;
     if (f.first == Fix::kNone) {
@@ -1017,7 +1007,7 @@ class Gather {
     if constexpr (Msgpack) {
       d = head(d, f.count, true);
     } else {
-      *d++ = '{';
+      d = byte(d, '{');
     }
     // The fixes inside a member are those among the object's that end within it: closing
     // order is ascending `end`.
@@ -1026,27 +1016,26 @@ class Gather {
     for (std::uint32_t k = 0; k < f.pieces; ++k) {
       const Span& s = spans_[f.first + k];
       if constexpr (!Msgpack) {
-        if (k != 0) *d++ = ',';
+        if (k != 0) d = byte(d, ',');
       }
       const Fix* a = std::partition_point(inner_begin, inner_end, [&](const Fix& x) { return x.end <= s.begin; });
       const Fix* b = std::partition_point(a, inner_end, [&](const Fix& x) { return x.end <= s.end; });
       d = copy(d, s.begin, s.end, static_cast<std::size_t>(a - fixes_), static_cast<std::size_t>(b - fixes_));
     }
-    if constexpr (!Msgpack) *d++ = '}';
+    if constexpr (!Msgpack) d = byte(d, '}');
     return d;
   }
 
   const char* raw_;
   const Fix* fixes_;
-  std::size_t count_;
   const Span* spans_;
   std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
 };
 
-// One walk into `o` (which holds `base` bytes before the value), then the final output, appended
-// to `out`.
+// The one walk into `o`; false when it gives up.
 template <bool Msgpack>
-bool rewrite(std::string_view text, Arena& arena, json::Out& o, std::size_t base, std::string& out) {
+bool walk_once(std::string_view text, Arena& arena, json::Out& o, std::vector<Fix>& fixes,
+               std::vector<Span>& spans) {
   if (text.size() > (std::size_t(1) << 29)) return false;
   OneWalk<Msgpack> walk(text, arena, o);
   try {
@@ -1056,22 +1045,8 @@ bool rewrite(std::string_view text, Arena& arena, json::Out& o, std::size_t base
   } catch (json::ReadError&) {
     return false;
   }
-  std::vector<Fix>& fixes = walk.fixes();
-  if (fixes.empty()) {
-    out = o.take();
-    return true;
-  }
-  std::string raw = o.take();
-  std::size_t wide = 0;
-  if constexpr (Msgpack) wide = 4 * fixes.size();  // a head grows by four bytes at most
-  out.clear();
-  out.reserve(raw.size() + wide + 64);  // and room for what the caller appends (a frame's end)
-  out.resize(raw.size() + wide);
-  std::memcpy(out.data(), raw.data(), base);
-  Gather<Msgpack> g(raw.data(), fixes, walk.spans());
-  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
-                     fixes.size());
-  out.resize(static_cast<std::size_t>(end - out.data()));
+  fixes = std::move(walk.fixes());
+  spans = std::move(walk.spans());
   return true;
 }
 
@@ -1081,18 +1056,48 @@ bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
   std::size_t base = out.size();
   std::string keep = out;  // restored when the walk gives up
   json::Out o(std::move(out));
-  if (rewrite<false>(text, arena, o, base, out)) return true;
-  out = std::move(keep);
-  return false;
+  std::vector<Fix> fixes;
+  std::vector<Span> spans;
+  if (!walk_once<false>(text, arena, o, fixes, spans)) {
+    out = std::move(keep);
+    return false;
+  }
+  if (fixes.empty()) {
+    out = o.take();
+    return true;
+  }
+  // The value before `base` in the first output is copied as it is.
+  std::string raw = o.take();
+  out.clear();
+  out.reserve(raw.size() + 64);  // and room for what the caller appends (the decode output's end)
+  out.resize(raw.size());
+  std::memcpy(out.data(), raw.data(), base);
+  Gather<false, char*> g(raw.data(), fixes, spans);
+  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
+                     fixes.size());
+  out.resize(static_cast<std::size_t>(end - out.data()));
+  return true;
 }
 
-bool rewrite_msgpack(std::string_view text, Arena& arena, std::string& out) {
-  std::size_t base = out.size();
-  json::Out o(out.size() + text.size() + 64);
-  o.append(out.data(), out.size());
-  if (rewrite<true>(text, arena, o, base, out)) return true;
-  out.resize(base);
-  return false;
+bool draft_msgpack(std::string_view text, Arena& arena, MsgpackDraft& draft) {
+  json::Out o(text.size() + 64);
+  if (!walk_once<true>(text, arena, o, draft.fixes, draft.spans)) return false;
+  draft.raw = o.take();
+  draft.size = draft.raw.size();
+  if (!draft.fixes.empty()) {
+    Gather<true, std::size_t> g(draft.raw.data(), draft.fixes, draft.spans);
+    draft.size = g.copy(0, 0, static_cast<std::uint32_t>(draft.raw.size()), 0, draft.fixes.size());
+  }
+  return true;
+}
+
+void finish_msgpack(const MsgpackDraft& draft, char* out) {
+  if (draft.fixes.empty()) {
+    if (!draft.raw.empty()) std::memcpy(out, draft.raw.data(), draft.raw.size());
+    return;
+  }
+  Gather<true, char*> g(draft.raw.data(), draft.fixes, draft.spans);
+  g.copy(out, 0, static_cast<std::uint32_t>(draft.raw.size()), 0, draft.fixes.size());
 }
 
 JsonPlan plan_json(json::Reader& r, std::string_view text, bool msgpack) {

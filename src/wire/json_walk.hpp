@@ -99,6 +99,34 @@ void write_json(std::string_view text, const JsonPlan& plan, Arena& arena, std::
 // made with `msgpack` set.
 void write_msgpack(std::string_view text, const JsonPlan& plan, Arena& arena, std::string& out);
 
+// A container written out of place by the one walk below: a MessagePack head wider than its byte
+// (`first` is kNone), or an object whose members go in another order (`count` of them, from
+// `first` in the kept member ranges).
+struct Fix {
+  static constexpr std::uint32_t kNone = static_cast<std::uint32_t>(-1);
+  static constexpr std::uint32_t kArray = std::uint32_t(1) << 31;  // in `count`: a head of an array
+  std::uint32_t at;     // where the container starts in the first output
+  std::uint32_t end;    // just after it
+  std::uint32_t first;
+  std::uint32_t count;
+  std::uint32_t inner;  // how many fixes, right before this one, are inside it
+  std::uint32_t pieces;  // of an object: the member ranges from `first`, those next to each other merged
+};
+
+// Where a kept member's key and value were written in the first output.
+struct Span {
+  std::uint32_t begin;
+  std::uint32_t end;
+};
+
+// What the one walk wrote as MessagePack, before the fixes are applied.
+struct MsgpackDraft {
+  std::string raw;          // the first output
+  std::vector<Fix> fixes;   // ascending `end`, in the order the containers closed
+  std::vector<Span> spans;
+  std::size_t size = 0;     // of the final output
+};
+
 // The same rewriting in one walk, for the texts it can vouch for: it reads and writes at once and
 // puts right afterwards only the containers that need it (objects whose keys came out of order or
 // repeat, and MessagePack arrays and objects of 16 elements or more, whose heads are wider than
@@ -107,6 +135,11 @@ void write_msgpack(std::string_view text, const JsonPlan& plan, Arena& arena, st
 // escapes, texts beyond 512 MiB, and objects to reorder whose bookkeeping would outgrow the
 // output. Otherwise the value is appended to `out` exactly as the two walks would write it.
 bool rewrite_json(std::string_view text, Arena& arena, std::string& out);
-bool rewrite_msgpack(std::string_view text, Arena& arena, std::string& out);
+
+// The one walk as MessagePack, in two steps so that the final bytes go straight into storage
+// sized for them: draft_msgpack walks (giving up as rewrite_json does) and tells the final size;
+// finish_msgpack writes those `draft.size` bytes at `out`.
+bool draft_msgpack(std::string_view text, Arena& arena, MsgpackDraft& draft);
+void finish_msgpack(const MsgpackDraft& draft, char* out);
 
 }  // namespace velmor::wire
