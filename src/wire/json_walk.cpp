@@ -622,8 +622,9 @@ class OneWalk {
     if (p_ != end_) throw GiveUp{};
   }
 
-  std::vector<Fix>& fixes() { return fixes_; }
-  std::vector<Span>& spans() { return spans_; }
+  Blocks<Fix>& fixes() { return fixes_; }
+  Blocks<Span>& spans() { return spans_; }
+  Blocks<std::uint32_t>& bounds() { return bounds_; }
 
  private:
   // Compact text has no whitespace: one test for the usual byte.
@@ -820,7 +821,10 @@ class OneWalk {
     f.inner = static_cast<std::uint32_t>(fixes_.size() - inner);
     fixes_.push_back(f);
     // The bookkeeping of the fixes stays below the size of the output (a first stretch aside).
-    if ((fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span)) > o_.size() + 65536) throw GiveUp{};
+    if (fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span) + bounds_.size() * sizeof(std::uint32_t) >
+        o_.size() + 65536) {
+      throw GiveUp{};
+    }
   }
 
   // A member of an open object: its key in the text and where it starts in the output.
@@ -912,18 +916,43 @@ class OneWalk {
     } else {
       std::stable_sort(sorting_.begin(), sorting_.end(), before);
     }
-    Fix f{at, out_at(), static_cast<std::uint32_t>(spans_.size()), 0, 0, 0};
+    Fix f{at, out_at(), 0, 0, 0, 0};
+    pieces_.clear();
+    bool dropped = false;
     for (std::size_t k = 0; k < sorting_.size(); ++k) {
-      if (k + 1 != sorting_.size() && same(key(sorting_[k]), key(sorting_[k + 1]))) continue;
+      if (k + 1 != sorting_.size() && same(key(sorting_[k]), key(sorting_[k + 1]))) {
+        dropped = true;
+        continue;
+      }
       ++f.count;
       // Members that follow each other in both orders are copied as one range (with the comma
       // between them, as JSON).
-      if (f.pieces != 0 && spans_.back().end + (Msgpack ? 0 : 1) == sorting_[k].begin) {
-        spans_.back().end = sorting_[k].end;
+      if (!pieces_.empty() && pieces_.back().end + (Msgpack ? 0 : 1) == sorting_[k].begin) {
+        pieces_.back().end = sorting_[k].end;
         continue;
       }
-      spans_.push_back(Span{sorting_[k].begin, sorting_[k].end});
-      ++f.pieces;
+      pieces_.push_back(Span{sorting_[k].begin, sorting_[k].end});
+    }
+    auto n = static_cast<std::uint32_t>(pieces_.size());
+    if (dropped || n > Fix::kMaxPermuted) {
+      f.first = static_cast<std::uint32_t>(spans_.size());
+      f.pieces = n;
+      for (const Span& s : pieces_) spans_.push_back(s);
+      return add_fix(f, inner);
+    }
+    // The pieces tile the object: their order is the rank of each one's start.
+    f.pieces = Fix::kPermuted | n;
+    for (std::uint32_t k = 0; k < n; ++k) {
+      std::uint32_t r = 0;
+      for (const Span& s : pieces_) r += s.begin < pieces_[k].begin;
+      f.pieces |= r << (4 + 3 * k);
+    }
+    if (n == 2) {
+      f.first = std::max(pieces_[0].begin, pieces_[1].begin);
+    } else {
+      f.first = static_cast<std::uint32_t>(bounds_.size());
+      std::sort(pieces_.begin(), pieces_.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+      for (std::uint32_t k = 1; k < n; ++k) bounds_.push_back(pieces_[k].begin);
     }
     add_fix(f, inner);
   }
@@ -934,8 +963,10 @@ class OneWalk {
   Arena& arena_;
   json::Out& o_;
   std::vector<Member> members_;  // of the open objects
-  std::vector<Fix> fixes_;       // ascending `end`, in the order the containers closed
-  std::vector<Span> spans_;
+  Blocks<Fix> fixes_;  // ascending `end`, in the order the containers closed
+  Blocks<Span> spans_;
+  Blocks<std::uint32_t> bounds_;
+  std::vector<Span> pieces_;  // room for reorder()
   struct Sorted {
     std::uint32_t key;
     std::uint32_t size;
@@ -950,8 +981,8 @@ class OneWalk {
 template <bool Msgpack, class D>
 class Gather {
  public:
-  Gather(const char* raw, const std::vector<Fix>& fixes, const std::vector<Span>& spans)
-      : raw_(raw), fixes_(fixes.data()), spans_(spans.data()) {}
+  Gather(const char* raw, const Blocks<Fix>& fixes, const Blocks<Span>& spans, const Blocks<std::uint32_t>& bounds)
+      : raw_(raw), fixes_(fixes), spans_(spans), bounds_(bounds) {}
 
   // raw[from, to), the fixes inside it being those from `lo` to `hi`.
   D copy(D d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
@@ -1009,33 +1040,56 @@ class Gather {
     } else {
       d = byte(d, '{');
     }
-    // The fixes inside a member are those among the object's that end within it: closing
+    // The fixes inside a piece are those among the object's that end within it: closing
     // order is ascending `end`.
-    const Fix* inner_begin = fixes_ + lo;
-    const Fix* inner_end = fixes_ + i;
-    for (std::uint32_t k = 0; k < f.pieces; ++k) {
-      const Span& s = spans_[f.first + k];
+    std::uint32_t n = f.pieces & ~Fix::kPermuted;
+    bool permuted = (f.pieces & Fix::kPermuted) != 0;
+    if (permuted) n &= 15;
+    for (std::uint32_t k = 0; k < n; ++k) {
+      Span s;
+      if (permuted) {
+        std::uint32_t r = (f.pieces >> (4 + 3 * k)) & 7;
+        auto bound = [&](std::uint32_t j) { return n == 2 ? f.first : bounds_[f.first + j - 1]; };
+        s.begin = r == 0 ? f.at + 1 : bound(r);
+        s.end = (r + 1 == n ? f.end : bound(r + 1)) - (Msgpack ? 0 : 1);
+      } else {
+        s = spans_[f.first + k];
+      }
       if constexpr (!Msgpack) {
         if (k != 0) d = byte(d, ',');
       }
-      const Fix* a = std::partition_point(inner_begin, inner_end, [&](const Fix& x) { return x.end <= s.begin; });
-      const Fix* b = std::partition_point(a, inner_end, [&](const Fix& x) { return x.end <= s.end; });
-      d = copy(d, s.begin, s.end, static_cast<std::size_t>(a - fixes_), static_cast<std::size_t>(b - fixes_));
+      std::size_t a = ending_after(lo, i, s.begin);
+      std::size_t b = ending_after(a, i, s.end);
+      d = copy(d, s.begin, s.end, a, b);
     }
     if constexpr (!Msgpack) d = byte(d, '}');
     return d;
   }
 
+  // The first fix from `lo` on (before `hi`) that ends after `at`.
+  std::size_t ending_after(std::size_t lo, std::size_t hi, std::uint32_t at) const {
+    while (lo < hi) {
+      std::size_t mid = lo + (hi - lo) / 2;
+      if (fixes_[mid].end <= at) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  }
+
   const char* raw_;
-  const Fix* fixes_;
-  const Span* spans_;
+  const Blocks<Fix>& fixes_;
+  const Blocks<Span>& spans_;
+  const Blocks<std::uint32_t>& bounds_;
   std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
 };
 
 // The one walk into `o`; false when it gives up.
 template <bool Msgpack>
-bool walk_once(std::string_view text, Arena& arena, json::Out& o, std::vector<Fix>& fixes,
-               std::vector<Span>& spans) {
+bool walk_once(std::string_view text, Arena& arena, json::Out& o, Blocks<Fix>& fixes, Blocks<Span>& spans,
+               Blocks<std::uint32_t>& bounds) {
   if (text.size() > (std::size_t(1) << 29)) return false;
   OneWalk<Msgpack> walk(text, arena, o);
   try {
@@ -1047,6 +1101,7 @@ bool walk_once(std::string_view text, Arena& arena, json::Out& o, std::vector<Fi
   }
   fixes = std::move(walk.fixes());
   spans = std::move(walk.spans());
+  bounds = std::move(walk.bounds());
   return true;
 }
 
@@ -1056,9 +1111,10 @@ bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
   std::size_t base = out.size();
   std::string keep = out;  // restored when the walk gives up
   json::Out o(std::move(out));
-  std::vector<Fix> fixes;
-  std::vector<Span> spans;
-  if (!walk_once<false>(text, arena, o, fixes, spans)) {
+  Blocks<Fix> fixes;
+  Blocks<Span> spans;
+  Blocks<std::uint32_t> bounds;
+  if (!walk_once<false>(text, arena, o, fixes, spans, bounds)) {
     out = std::move(keep);
     return false;
   }
@@ -1072,7 +1128,7 @@ bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
   out.reserve(raw.size() + 64);  // and room for what the caller appends (the decode output's end)
   out.resize(raw.size());
   std::memcpy(out.data(), raw.data(), base);
-  Gather<false, char*> g(raw.data(), fixes, spans);
+  Gather<false, char*> g(raw.data(), fixes, spans, bounds);
   char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
                      fixes.size());
   out.resize(static_cast<std::size_t>(end - out.data()));
@@ -1081,11 +1137,11 @@ bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
 
 bool draft_msgpack(std::string_view text, Arena& arena, MsgpackDraft& draft) {
   json::Out o(text.size() + 64);
-  if (!walk_once<true>(text, arena, o, draft.fixes, draft.spans)) return false;
+  if (!walk_once<true>(text, arena, o, draft.fixes, draft.spans, draft.bounds)) return false;
   draft.raw = o.take();
   draft.size = draft.raw.size();
   if (!draft.fixes.empty()) {
-    Gather<true, std::size_t> g(draft.raw.data(), draft.fixes, draft.spans);
+    Gather<true, std::size_t> g(draft.raw.data(), draft.fixes, draft.spans, draft.bounds);
     draft.size = g.copy(0, 0, static_cast<std::uint32_t>(draft.raw.size()), 0, draft.fixes.size());
   }
   return true;
@@ -1096,7 +1152,7 @@ void finish_msgpack(const MsgpackDraft& draft, char* out) {
     if (!draft.raw.empty()) std::memcpy(out, draft.raw.data(), draft.raw.size());
     return;
   }
-  Gather<true, char*> g(draft.raw.data(), draft.fixes, draft.spans);
+  Gather<true, char*> g(draft.raw.data(), draft.fixes, draft.spans, draft.bounds);
   g.copy(out, 0, static_cast<std::uint32_t>(draft.raw.size()), 0, draft.fixes.size());
 }
 
