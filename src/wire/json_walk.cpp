@@ -606,6 +606,116 @@ const char* string_stop(const char* p, const char* end) {
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
 
+// Copies the first output into the final one with every fix applied, or (with `D` a count
+// instead of a pointer) only measures the final output.
+template <bool Msgpack, class D>
+class Gather {
+ public:
+  Gather(const char* raw, const Blocks<Fix>& fixes, const Blocks<Span>& spans, const Blocks<std::uint32_t>& bounds)
+      : raw_(raw), fixes_(fixes), spans_(spans), bounds_(bounds) {}
+
+  // raw[from, to), the fixes inside it being those from `lo` to `hi`.
+  D copy(D d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
+    // The outermost of them, found from the last one back, then taken in order.
+    std::size_t mark = stack_.size();
+    for (std::size_t j = hi; j > lo;) {
+      --j;
+      stack_.push_back(static_cast<std::uint32_t>(j));
+      j -= fixes_[j].inner;
+    }
+    std::uint32_t p = from;
+    while (stack_.size() > mark) {
+      std::size_t i = stack_.back();
+      stack_.pop_back();
+      const Fix& f = fixes_[i];
+      d = apply(bytes(d, raw_ + p, f.at - p), i);
+      p = f.end;
+    }
+    return bytes(d, raw_ + p, to - p);
+  }
+
+ private:
+  static constexpr bool kWrite = std::is_same_v<D, char*>;
+
+  static D bytes(D d, const char* s, std::size_t n) {
+    if constexpr (kWrite) json::copy_bytes(d, s, n);
+    return d + n;
+  }
+  static D byte(D d, char c) {
+    if constexpr (kWrite) *d = c;
+    return d + 1;
+  }
+
+  static D head(D d, std::uint64_t n, bool object) {
+    unsigned fix = object ? 0x80 : 0x90;
+    if (n < 16) return byte(d, static_cast<char>(fix + n));
+    unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
+    int w = n < 65536 ? 2 : 4;
+    if constexpr (kWrite) {
+      d[0] = static_cast<char>(m);
+      for (int k = 1; k <= w; ++k) d[k] = static_cast<char>(n >> (8 * (w - k)));
+    }
+    return d + 1 + w;
+  }
+
+  D apply(D d, std::size_t i) {
+    const Fix& f = fixes_[i];
+    std::size_t lo = i - f.inner;
+    if (f.first == Fix::kNone) {
+      d = head(d, f.count & ~Fix::kArray, (f.count & Fix::kArray) == 0);
+      return copy(d, f.at + 1, f.end, lo, i);
+    }
+    if constexpr (Msgpack) {
+      d = head(d, f.count, true);
+    } else {
+      d = byte(d, '{');
+    }
+    // The fixes inside a piece are those among the object's that end within it: closing
+    // order is ascending `end`.
+    std::uint32_t n = f.pieces & ~Fix::kPermuted;
+    bool permuted = (f.pieces & Fix::kPermuted) != 0;
+    if (permuted) n &= 15;
+    for (std::uint32_t k = 0; k < n; ++k) {
+      Span s;
+      if (permuted) {
+        std::uint32_t r = (f.pieces >> (4 + 3 * k)) & 7;
+        auto bound = [&](std::uint32_t j) { return n == 2 ? f.first : bounds_[f.first + j - 1]; };
+        s.begin = r == 0 ? f.at + 1 : bound(r);
+        s.end = (r + 1 == n ? f.end : bound(r + 1)) - (Msgpack ? 0 : 1);
+      } else {
+        s = spans_[f.first + k];
+      }
+      if constexpr (!Msgpack) {
+        if (k != 0) d = byte(d, ',');
+      }
+      std::size_t a = ending_after(lo, i, s.begin);
+      std::size_t b = ending_after(a, i, s.end);
+      d = copy(d, s.begin, s.end, a, b);
+    }
+    if constexpr (!Msgpack) d = byte(d, '}');
+    return d;
+  }
+
+  // The first fix from `lo` on (before `hi`) that ends after `at`.
+  std::size_t ending_after(std::size_t lo, std::size_t hi, std::uint32_t at) const {
+    while (lo < hi) {
+      std::size_t mid = lo + (hi - lo) / 2;
+      if (fixes_[mid].end <= at) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  }
+
+  const char* raw_;
+  const Blocks<Fix>& fixes_;
+  const Blocks<Span>& spans_;
+  const Blocks<std::uint32_t>& bounds_;
+  std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
+};
+
 // Reads the text once with the checks of the JSON reader (deferring to it for escapes and for
 // numbers other than plain integers) and writes each value as it is read into `o`. Members are
 // written in the order read; the fixes say how the second, final output differs.
@@ -625,6 +735,7 @@ class OneWalk {
   Blocks<Fix>& fixes() { return fixes_; }
   Blocks<Span>& spans() { return spans_; }
   Blocks<std::uint32_t>& bounds() { return bounds_; }
+  std::int64_t grown() const { return grown_; }
 
  private:
   // Compact text has no whitespace: one test for the usual byte.
@@ -813,6 +924,7 @@ class OneWalk {
     }
     add_fix(Fix{at, out_at(), Fix::kNone, static_cast<std::uint32_t>(n) | (object ? 0 : Fix::kArray), 0, 0},
             inner);
+    grown_ += static_cast<std::int64_t>(head_size(n)) - 1;
   }
 
   // Fixes are kept in the order their containers close: a container's comes right after those of
@@ -933,6 +1045,13 @@ class OneWalk {
       }
       pieces_.push_back(Span{sorting_[k].begin, sorting_[k].end});
     }
+    if constexpr (Msgpack) {
+      // The final output holds the wider head and none of the dropped members.
+      grown_ += static_cast<std::int64_t>(head_size(f.count)) - 1;
+      for (std::size_t k = 0; dropped && k + 1 < sorting_.size(); ++k) {
+        if (same(key(sorting_[k]), key(sorting_[k + 1]))) grown_ -= static_cast<std::int64_t>(measure(sorting_[k].begin, sorting_[k].end, inner));
+      }
+    }
     auto n = static_cast<std::uint32_t>(pieces_.size());
     if (dropped || n > Fix::kMaxPermuted) {
       f.first = static_cast<std::uint32_t>(spans_.size());
@@ -957,11 +1076,32 @@ class OneWalk {
     add_fix(f, inner);
   }
 
+  // The final size of raw[begin, end), whose fixes are among those from `inner` on.
+  std::size_t measure(std::uint32_t begin, std::uint32_t end, std::size_t inner) {
+    auto ending_after = [&](std::size_t lo, std::uint32_t at) {
+      std::size_t hi = fixes_.size();
+      while (lo < hi) {
+        std::size_t mid = lo + (hi - lo) / 2;
+        if (fixes_[mid].end <= at) {
+          lo = mid + 1;
+        } else {
+          hi = mid;
+        }
+      }
+      return lo;
+    };
+    std::size_t lo = ending_after(inner, begin);
+    std::size_t hi = ending_after(lo, end);
+    Gather<Msgpack, std::size_t> g(o_.view().data(), fixes_, spans_, bounds_);
+    return g.copy(0, begin, end, lo, hi);
+  }
+
   std::string_view text_;
   const char* p_;
   const char* end_;
   Arena& arena_;
   json::Out& o_;
+  std::int64_t grown_ = 0;  // how much longer the final output is than the first
   std::vector<Member> members_;  // of the open objects
   Blocks<Fix> fixes_;  // ascending `end`, in the order the containers closed
   Blocks<Span> spans_;
@@ -976,120 +1116,10 @@ class OneWalk {
   std::vector<Sorted> sorting_;  // room for reorder()
 };
 
-// Copies the first output into the final one with every fix applied, or (with `D` a count
-// instead of a pointer) only measures the final output.
-template <bool Msgpack, class D>
-class Gather {
- public:
-  Gather(const char* raw, const Blocks<Fix>& fixes, const Blocks<Span>& spans, const Blocks<std::uint32_t>& bounds)
-      : raw_(raw), fixes_(fixes), spans_(spans), bounds_(bounds) {}
-
-  // raw[from, to), the fixes inside it being those from `lo` to `hi`.
-  D copy(D d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
-    // The outermost of them, found from the last one back, then taken in order.
-    std::size_t mark = stack_.size();
-    for (std::size_t j = hi; j > lo;) {
-      --j;
-      stack_.push_back(static_cast<std::uint32_t>(j));
-      j -= fixes_[j].inner;
-    }
-    std::uint32_t p = from;
-    while (stack_.size() > mark) {
-      std::size_t i = stack_.back();
-      stack_.pop_back();
-      const Fix& f = fixes_[i];
-      d = apply(bytes(d, raw_ + p, f.at - p), i);
-      p = f.end;
-    }
-    return bytes(d, raw_ + p, to - p);
-  }
-
- private:
-  static constexpr bool kWrite = std::is_same_v<D, char*>;
-
-  static D bytes(D d, const char* s, std::size_t n) {
-    if constexpr (kWrite) json::copy_bytes(d, s, n);
-    return d + n;
-  }
-  static D byte(D d, char c) {
-    if constexpr (kWrite) *d = c;
-    return d + 1;
-  }
-
-  static D head(D d, std::uint64_t n, bool object) {
-    unsigned fix = object ? 0x80 : 0x90;
-    if (n < 16) return byte(d, static_cast<char>(fix + n));
-    unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
-    int w = n < 65536 ? 2 : 4;
-    if constexpr (kWrite) {
-      d[0] = static_cast<char>(m);
-      for (int k = 1; k <= w; ++k) d[k] = static_cast<char>(n >> (8 * (w - k)));
-    }
-    return d + 1 + w;
-  }
-
-  D apply(D d, std::size_t i) {
-    const Fix& f = fixes_[i];
-    std::size_t lo = i - f.inner;
-    if (f.first == Fix::kNone) {
-      d = head(d, f.count & ~Fix::kArray, (f.count & Fix::kArray) == 0);
-      return copy(d, f.at + 1, f.end, lo, i);
-    }
-    if constexpr (Msgpack) {
-      d = head(d, f.count, true);
-    } else {
-      d = byte(d, '{');
-    }
-    // The fixes inside a piece are those among the object's that end within it: closing
-    // order is ascending `end`.
-    std::uint32_t n = f.pieces & ~Fix::kPermuted;
-    bool permuted = (f.pieces & Fix::kPermuted) != 0;
-    if (permuted) n &= 15;
-    for (std::uint32_t k = 0; k < n; ++k) {
-      Span s;
-      if (permuted) {
-        std::uint32_t r = (f.pieces >> (4 + 3 * k)) & 7;
-        auto bound = [&](std::uint32_t j) { return n == 2 ? f.first : bounds_[f.first + j - 1]; };
-        s.begin = r == 0 ? f.at + 1 : bound(r);
-        s.end = (r + 1 == n ? f.end : bound(r + 1)) - (Msgpack ? 0 : 1);
-      } else {
-        s = spans_[f.first + k];
-      }
-      if constexpr (!Msgpack) {
-        if (k != 0) d = byte(d, ',');
-      }
-      std::size_t a = ending_after(lo, i, s.begin);
-      std::size_t b = ending_after(a, i, s.end);
-      d = copy(d, s.begin, s.end, a, b);
-    }
-    if constexpr (!Msgpack) d = byte(d, '}');
-    return d;
-  }
-
-  // The first fix from `lo` on (before `hi`) that ends after `at`.
-  std::size_t ending_after(std::size_t lo, std::size_t hi, std::uint32_t at) const {
-    while (lo < hi) {
-      std::size_t mid = lo + (hi - lo) / 2;
-      if (fixes_[mid].end <= at) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    return lo;
-  }
-
-  const char* raw_;
-  const Blocks<Fix>& fixes_;
-  const Blocks<Span>& spans_;
-  const Blocks<std::uint32_t>& bounds_;
-  std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
-};
-
 // The one walk into `o`; false when it gives up.
 template <bool Msgpack>
 bool walk_once(std::string_view text, Arena& arena, json::Out& o, Blocks<Fix>& fixes, Blocks<Span>& spans,
-               Blocks<std::uint32_t>& bounds) {
+               Blocks<std::uint32_t>& bounds, std::int64_t& grown) {
   if (text.size() > (std::size_t(1) << 29)) return false;
   OneWalk<Msgpack> walk(text, arena, o);
   try {
@@ -1102,6 +1132,7 @@ bool walk_once(std::string_view text, Arena& arena, json::Out& o, Blocks<Fix>& f
   fixes = std::move(walk.fixes());
   spans = std::move(walk.spans());
   bounds = std::move(walk.bounds());
+  grown = walk.grown();
   return true;
 }
 
@@ -1114,7 +1145,8 @@ bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
   Blocks<Fix> fixes;
   Blocks<Span> spans;
   Blocks<std::uint32_t> bounds;
-  if (!walk_once<false>(text, arena, o, fixes, spans, bounds)) {
+  std::int64_t grown = 0;
+  if (!walk_once<false>(text, arena, o, fixes, spans, bounds, grown)) {
     out = std::move(keep);
     return false;
   }
@@ -1137,13 +1169,10 @@ bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
 
 bool draft_msgpack(std::string_view text, Arena& arena, MsgpackDraft& draft) {
   json::Out o(text.size() + 64);
-  if (!walk_once<true>(text, arena, o, draft.fixes, draft.spans, draft.bounds)) return false;
+  std::int64_t grown = 0;
+  if (!walk_once<true>(text, arena, o, draft.fixes, draft.spans, draft.bounds, grown)) return false;
   draft.raw = o.take();
-  draft.size = draft.raw.size();
-  if (!draft.fixes.empty()) {
-    Gather<true, std::size_t> g(draft.raw.data(), draft.fixes, draft.spans, draft.bounds);
-    draft.size = g.copy(0, 0, static_cast<std::uint32_t>(draft.raw.size()), 0, draft.fixes.size());
-  }
+  draft.size = static_cast<std::size_t>(static_cast<std::int64_t>(draft.raw.size()) + grown);
   return true;
 }
 

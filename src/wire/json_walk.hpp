@@ -154,11 +154,11 @@ class Blocks {
   std::size_t bytes() const { return capacity_ * sizeof(T); }
 
  private:
-  // Block b starts at entry ((1 << b) - 1) << kShift.
+  // Block b holds the entries i with i + (1 << kShift) in [1 << (kShift + b), 2 << (kShift + b)).
   T& at(std::size_t i) {
-    std::size_t q = (i >> kShift) + 1;
-    auto b = static_cast<unsigned>(std::bit_width(q) - 1);
-    return blocks_[b][i - (((std::size_t(1) << b) - 1) << kShift)];
+    std::size_t t = i + (std::size_t(1) << kShift);
+    auto w = static_cast<unsigned>(std::bit_width(t) - 1);
+    return blocks_[w - kShift][t ^ (std::size_t(1) << w)];
   }
 
   std::vector<std::unique_ptr<T[]>> blocks_;
