@@ -31,10 +31,11 @@ bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& err
     return true;
   }
   Arena arena;
-  if (rewrite_msgpack(text, arena, out.msgpack)) {
-    out.bytes = out.msgpack;
+  if (draft_msgpack(text, arena, out.draft)) {
+    out.drafted = true;
     return true;
   }
+  out.draft = MsgpackDraft{};
   JsonPlan plan;
   if (!read_text(text, arena, plan, error, [&](json::Reader& r) { return plan_json(r, text, true); })) {
     return false;
@@ -42,6 +43,11 @@ bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& err
   write_msgpack(text, plan, arena, out.msgpack);
   out.bytes = out.msgpack;
   return true;
+}
+
+void Payload::write(char* out) const {
+  if (drafted) return finish_msgpack(draft, out);
+  if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
 }
 
 namespace {

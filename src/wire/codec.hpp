@@ -10,6 +10,7 @@
 #include "arena.hpp"
 #include "trasken/frame.hpp"
 #include "velmor.hpp"
+#include "wire/json_walk.hpp"
 
 namespace velmor::wire {
 
@@ -20,11 +21,18 @@ std::optional<Codec> codec_named(std::string_view name);
 // "unknown codec: NAME"
 Error unknown_codec(std::string_view name);
 
-// A payload ready to be laid into a frame.
+// A payload ready to be laid into a frame: bytes already written, or MessagePack still to be put
+// together from the one walk's draft, straight where it goes.
 struct Payload {
   Codec codec;
-  std::string_view bytes;  // the bytes on the wire: the caller's text, or `msgpack`
+  std::string_view bytes;  // the caller's text, or `msgpack`; unused when `drafted`
   std::string msgpack;
+  bool drafted = false;
+  MsgpackDraft draft;
+
+  std::size_t size() const { return drafted ? draft.size : bytes.size(); }
+  // Writes the size() bytes at `out`.
+  void write(char* out) const;
 };
 
 // The JSON codec takes the text as it is; MessagePack reads it as one JSON value first.

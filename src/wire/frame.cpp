@@ -55,11 +55,13 @@ std::optional<Error> encode_frame(std::string_view payload, std::string_view mod
     // Both lengths are checked before anything is laid out: a 32-bit length is never cut.
     std::size_t h = trasken::header_size(header);
     if (h > trasken::kMaxSection) return too_long("header", h);
-    std::size_t p = body.bytes.size();
+    std::size_t p = body.size();
     if (p > trasken::kMaxSection) return too_long("payload", p);
-    char* out = trasken::encode_envelope(header, body.bytes,
-                                         [&](std::size_t n) { return sink.reserve(n); });
+    // The payload is written in place: MessagePack from the one walk is put together right there.
+    std::string text = trasken::header_text(header);
+    char* out = sink.reserve(8 + text.size() + p);
     if (out == nullptr) return out_of_memory();
+    body.write(trasken::lay_out(out, text, p));
     return std::nullopt;
   });
 }

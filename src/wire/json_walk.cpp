@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -605,24 +606,114 @@ const char* string_stop(const char* p, const char* end) {
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
 
-// A container written out of place in the first output: a MessagePack head wider than its byte
-// (`first` is kNone), or an object whose members go in another order (`count` of them, from
-// `first` in the kept member ranges).
-struct Fix {
-  static constexpr std::uint32_t kNone = static_cast<std::uint32_t>(-1);
-  static constexpr std::uint32_t kArray = std::uint32_t(1) << 31;  // in `count`: a head of an array
-  std::uint32_t at;     // where the container starts in the first output
-  std::uint32_t end;    // just after it
-  std::uint32_t first;
-  std::uint32_t count;
-  std::uint32_t inner;  // how many fixes, right before this one, are inside it
-  std::uint32_t pieces;  // of an object: the member ranges from `first`, those next to each other merged
-};
+// Copies the first output into the final one with every fix applied, or (with `D` a count
+// instead of a pointer) only measures the final output.
+template <bool Msgpack, class D>
+class Gather {
+ public:
+  Gather(const char* raw, const Blocks<Fix>& fixes, const Blocks<Span>& spans, const Blocks<std::uint32_t>& bounds)
+      : raw_(raw), fixes_(fixes), spans_(spans), bounds_(bounds) {}
 
-// Where a kept member's key and value were written in the first output.
-struct Span {
-  std::uint32_t begin;
-  std::uint32_t end;
+  // raw[from, to), the fixes inside it being those from `lo` to `hi`.
+  D copy(D d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
+    // The outermost of them, found from the last one back, then taken in order.
+    std::size_t mark = stack_.size();
+    for (std::size_t j = hi; j > lo;) {
+      --j;
+      stack_.push_back(static_cast<std::uint32_t>(j));
+      j -= fixes_[j].inner;
+    }
+    std::uint32_t p = from;
+    while (stack_.size() > mark) {
+      std::size_t i = stack_.back();
+      stack_.pop_back();
+      const Fix& f = fixes_[i];
+      d = apply(bytes(d, raw_ + p, f.at - p), i);
+      p = f.end;
+    }
+    return bytes(d, raw_ + p, to - p);
+  }
+
+ private:
+  static constexpr bool kWrite = std::is_same_v<D, char*>;
+
+  static D bytes(D d, const char* s, std::size_t n) {
+    if constexpr (kWrite) json::copy_bytes(d, s, n);
+    return d + n;
+  }
+  static D byte(D d, char c) {
+    if constexpr (kWrite) *d = c;
+    return d + 1;
+  }
+
+  static D head(D d, std::uint64_t n, bool object) {
+    unsigned fix = object ? 0x80 : 0x90;
+    if (n < 16) return byte(d, static_cast<char>(fix + n));
+    unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
+    int w = n < 65536 ? 2 : 4;
+    if constexpr (kWrite) {
+      d[0] = static_cast<char>(m);
+      for (int k = 1; k <= w; ++k) d[k] = static_cast<char>(n >> (8 * (w - k)));
+    }
+    return d + 1 + w;
+  }
+
+  D apply(D d, std::size_t i) {
+    const Fix& f = fixes_[i];
+    std::size_t lo = i - f.inner;
+    if (f.first == Fix::kNone) {
+      d = head(d, f.count & ~Fix::kArray, (f.count & Fix::kArray) == 0);
+      return copy(d, f.at + 1, f.end, lo, i);
+    }
+    if constexpr (Msgpack) {
+      d = head(d, f.count, true);
+    } else {
+      d = byte(d, '{');
+    }
+    // The fixes inside a piece are those among the object's that end within it: closing
+    // order is ascending `end`.
+    std::uint32_t n = f.pieces & ~Fix::kPermuted;
+    bool permuted = (f.pieces & Fix::kPermuted) != 0;
+    if (permuted) n &= 15;
+    for (std::uint32_t k = 0; k < n; ++k) {
+      Span s;
+      if (permuted) {
+        std::uint32_t r = (f.pieces >> (4 + 3 * k)) & 7;
+        auto bound = [&](std::uint32_t j) { return n == 2 ? f.first : bounds_[f.first + j - 1]; };
+        s.begin = r == 0 ? f.at + 1 : bound(r);
+        s.end = (r + 1 == n ? f.end : bound(r + 1)) - (Msgpack ? 0 : 1);
+      } else {
+        s = spans_[f.first + k];
+      }
+      if constexpr (!Msgpack) {
+        if (k != 0) d = byte(d, ',');
+      }
+      std::size_t a = ending_after(lo, i, s.begin);
+      std::size_t b = ending_after(a, i, s.end);
+      d = copy(d, s.begin, s.end, a, b);
+    }
+    if constexpr (!Msgpack) d = byte(d, '}');
+    return d;
+  }
+
+  // The first fix from `lo` on (before `hi`) that ends after `at`.
+  std::size_t ending_after(std::size_t lo, std::size_t hi, std::uint32_t at) const {
+    while (lo < hi) {
+      std::size_t mid = lo + (hi - lo) / 2;
+      if (fixes_[mid].end <= at) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  }
+
+  const char* raw_;
+  const Blocks<Fix>& fixes_;
+  const Blocks<Span>& spans_;
+  const Blocks<std::uint32_t>& bounds_;
+  std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
 };
 
 // Reads the text once with the checks of the JSON reader (deferring to it for escapes and for
@@ -641,8 +732,10 @@ class OneWalk {
     if (p_ != end_) throw GiveUp{};
   }
 
-  std::vector<Fix>& fixes() { return fixes_; }
-  const std::vector<Span>& spans() const { return spans_; }
+  Blocks<Fix>& fixes() { return fixes_; }
+  Blocks<Span>& spans() { return spans_; }
+  Blocks<std::uint32_t>& bounds() { return bounds_; }
+  std::int64_t grown() const { return grown_; }
 
  private:
   // Compact text has no whitespace: one test for the usual byte.
@@ -831,6 +924,7 @@ class OneWalk {
     }
     add_fix(Fix{at, out_at(), Fix::kNone, static_cast<std::uint32_t>(n) | (object ? 0 : Fix::kArray), 0, 0},
             inner);
+    grown_ += static_cast<std::int64_t>(head_size(n)) - 1;
   }
 
   // Fixes are kept in the order their containers close: a container's comes right after those of
@@ -839,7 +933,10 @@ class OneWalk {
     f.inner = static_cast<std::uint32_t>(fixes_.size() - inner);
     fixes_.push_back(f);
     // The bookkeeping of the fixes stays below the size of the output (a first stretch aside).
-    if ((fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span)) > o_.size() + 65536) throw GiveUp{};
+    if (fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span) + bounds_.size() * sizeof(std::uint32_t) >
+        o_.size() + 65536) {
+      throw GiveUp{};
+    }
   }
 
   // A member of an open object: its key in the text and where it starts in the output.
@@ -931,20 +1028,72 @@ class OneWalk {
     } else {
       std::stable_sort(sorting_.begin(), sorting_.end(), before);
     }
-    Fix f{at, out_at(), static_cast<std::uint32_t>(spans_.size()), 0, 0, 0};
+    Fix f{at, out_at(), 0, 0, 0, 0};
+    pieces_.clear();
+    bool dropped = false;
     for (std::size_t k = 0; k < sorting_.size(); ++k) {
-      if (k + 1 != sorting_.size() && same(key(sorting_[k]), key(sorting_[k + 1]))) continue;
+      if (k + 1 != sorting_.size() && same(key(sorting_[k]), key(sorting_[k + 1]))) {
+        dropped = true;
+        continue;
+      }
       ++f.count;
       // Members that follow each other in both orders are copied as one range (with the comma
       // between them, as JSON).
-      if (f.pieces != 0 && spans_.back().end + (Msgpack ? 0 : 1) == sorting_[k].begin) {
-        spans_.back().end = sorting_[k].end;
+      if (!pieces_.empty() && pieces_.back().end + (Msgpack ? 0 : 1) == sorting_[k].begin) {
+        pieces_.back().end = sorting_[k].end;
         continue;
       }
-      spans_.push_back(Span{sorting_[k].begin, sorting_[k].end});
-      ++f.pieces;
+      pieces_.push_back(Span{sorting_[k].begin, sorting_[k].end});
+    }
+    if constexpr (Msgpack) {
+      // The final output holds the wider head and none of the dropped members.
+      grown_ += static_cast<std::int64_t>(head_size(f.count)) - 1;
+      for (std::size_t k = 0; dropped && k + 1 < sorting_.size(); ++k) {
+        if (same(key(sorting_[k]), key(sorting_[k + 1]))) grown_ -= static_cast<std::int64_t>(measure(sorting_[k].begin, sorting_[k].end, inner));
+      }
+    }
+    auto n = static_cast<std::uint32_t>(pieces_.size());
+    if (dropped || n > Fix::kMaxPermuted) {
+      f.first = static_cast<std::uint32_t>(spans_.size());
+      f.pieces = n;
+      for (const Span& s : pieces_) spans_.push_back(s);
+      return add_fix(f, inner);
+    }
+    // The pieces tile the object: their order is the rank of each one's start.
+    f.pieces = Fix::kPermuted | n;
+    for (std::uint32_t k = 0; k < n; ++k) {
+      std::uint32_t r = 0;
+      for (const Span& s : pieces_) r += s.begin < pieces_[k].begin;
+      f.pieces |= r << (4 + 3 * k);
+    }
+    if (n == 2) {
+      f.first = std::max(pieces_[0].begin, pieces_[1].begin);
+    } else {
+      f.first = static_cast<std::uint32_t>(bounds_.size());
+      std::sort(pieces_.begin(), pieces_.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+      for (std::uint32_t k = 1; k < n; ++k) bounds_.push_back(pieces_[k].begin);
     }
     add_fix(f, inner);
+  }
+
+  // The final size of raw[begin, end), whose fixes are among those from `inner` on.
+  std::size_t measure(std::uint32_t begin, std::uint32_t end, std::size_t inner) {
+    auto ending_after = [&](std::size_t lo, std::uint32_t at) {
+      std::size_t hi = fixes_.size();
+      while (lo < hi) {
+        std::size_t mid = lo + (hi - lo) / 2;
+        if (fixes_[mid].end <= at) {
+          lo = mid + 1;
+        } else {
+          hi = mid;
+        }
+      }
+      return lo;
+    };
+    std::size_t lo = ending_after(inner, begin);
+    std::size_t hi = ending_after(lo, end);
+    Gather<Msgpack, std::size_t> g(o_.view().data(), fixes_, spans_, bounds_);
+    return g.copy(0, begin, end, lo, hi);
   }
 
   std::string_view text_;
@@ -952,9 +1101,12 @@ class OneWalk {
   const char* end_;
   Arena& arena_;
   json::Out& o_;
+  std::int64_t grown_ = 0;  // how much longer the final output is than the first
   std::vector<Member> members_;  // of the open objects
-  std::vector<Fix> fixes_;       // ascending `end`, in the order the containers closed
-  std::vector<Span> spans_;
+  Blocks<Fix> fixes_;  // ascending `end`, in the order the containers closed
+  Blocks<Span> spans_;
+  Blocks<std::uint32_t> bounds_;
+  std::vector<Span> pieces_;  // room for reorder()
   struct Sorted {
     std::uint32_t key;
     std::uint32_t size;
@@ -964,89 +1116,10 @@ class OneWalk {
   std::vector<Sorted> sorting_;  // room for reorder()
 };
 
-// Copies the first output into the final one with every fix applied.
+// The one walk into `o`; false when it gives up.
 template <bool Msgpack>
-class Gather {
- public:
-  Gather(const char* raw, const std::vector<Fix>& fixes, const std::vector<Span>& spans)
-      : raw_(raw), fixes_(fixes.data()), count_(fixes.size()), spans_(spans.data()) {}
-
-  // raw[from, to), the fixes inside it being those from `lo` to `hi`.
-  char* copy(char* d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
-    // The outermost of them, found from the last one back, then taken in order.
-    std::size_t mark = stack_.size();
-    for (std::size_t j = hi; j > lo;) {
-      --j;
-      stack_.push_back(static_cast<std::uint32_t>(j));
-      j -= fixes_[j].inner;
-    }
-    std::uint32_t p = from;
-    while (stack_.size() > mark) {
-      std::size_t i = stack_.back();
-      stack_.pop_back();
-      const Fix& f = fixes_[i];
-      json::copy_bytes(d, raw_ + p, f.at - p);
-      d = apply(d + (f.at - p), i);
-      p = f.end;
-    }
-    json::copy_bytes(d, raw_ + p, to - p);
-    return d + (to - p);
-  }
-
- private:
-  static char* head(char* d, std::uint64_t n, bool object) {
-    unsigned fix = object ? 0x80 : 0x90;
-    if (n < 16) {
-      *d++ = static_cast<char>(fix + n);
-      return d;
-    }
-    unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
-    int w = n < 65536 ? 2 : 4;
-    *d++ = static_cast<char>(m);
-    for (int k = 1; k <= w; ++k) *d++ = static_cast<char>(n >> (8 * (w - k)));
-    return d;
-  }
-
-  char* apply(char* d, std::size_t i) {
-    const Fix& f = fixes_[i];
-    std::size_t lo = i - f.inner;
-    if (f.first == Fix::kNone) {
-      d = head(d, f.count & ~Fix::kArray, (f.count & Fix::kArray) == 0);
-      return copy(d, f.at + 1, f.end, lo, i);
-    }
-    if constexpr (Msgpack) {
-      d = head(d, f.count, true);
-    } else {
-      *d++ = '{';
-    }
-    // The fixes inside a member are those among the object's that end within it: closing
-    // order is ascending `end`.
-    const Fix* inner_begin = fixes_ + lo;
-    const Fix* inner_end = fixes_ + i;
-    for (std::uint32_t k = 0; k < f.pieces; ++k) {
-      const Span& s = spans_[f.first + k];
-      if constexpr (!Msgpack) {
-        if (k != 0) *d++ = ',';
-      }
-      const Fix* a = std::partition_point(inner_begin, inner_end, [&](const Fix& x) { return x.end <= s.begin; });
-      const Fix* b = std::partition_point(a, inner_end, [&](const Fix& x) { return x.end <= s.end; });
-      d = copy(d, s.begin, s.end, static_cast<std::size_t>(a - fixes_), static_cast<std::size_t>(b - fixes_));
-    }
-    if constexpr (!Msgpack) *d++ = '}';
-    return d;
-  }
-
-  const char* raw_;
-  const Fix* fixes_;
-  std::size_t count_;
-  const Span* spans_;
-  std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
-};
-
-// One walk into `o` (which holds `base` bytes before the value), then the final output, appended
-// to `out`.
-template <bool Msgpack>
-bool rewrite(std::string_view text, Arena& arena, json::Out& o, std::size_t base, std::string& out) {
+bool walk_once(std::string_view text, Arena& arena, json::Out& o, Blocks<Fix>& fixes, Blocks<Span>& spans,
+               Blocks<std::uint32_t>& bounds, std::int64_t& grown) {
   if (text.size() > (std::size_t(1) << 29)) return false;
   OneWalk<Msgpack> walk(text, arena, o);
   try {
@@ -1056,22 +1129,10 @@ bool rewrite(std::string_view text, Arena& arena, json::Out& o, std::size_t base
   } catch (json::ReadError&) {
     return false;
   }
-  std::vector<Fix>& fixes = walk.fixes();
-  if (fixes.empty()) {
-    out = o.take();
-    return true;
-  }
-  std::string raw = o.take();
-  std::size_t wide = 0;
-  if constexpr (Msgpack) wide = 4 * fixes.size();  // a head grows by four bytes at most
-  out.clear();
-  out.reserve(raw.size() + wide + 64);  // and room for what the caller appends (a frame's end)
-  out.resize(raw.size() + wide);
-  std::memcpy(out.data(), raw.data(), base);
-  Gather<Msgpack> g(raw.data(), fixes, walk.spans());
-  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
-                     fixes.size());
-  out.resize(static_cast<std::size_t>(end - out.data()));
+  fixes = std::move(walk.fixes());
+  spans = std::move(walk.spans());
+  bounds = std::move(walk.bounds());
+  grown = walk.grown();
   return true;
 }
 
@@ -1081,18 +1142,47 @@ bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
   std::size_t base = out.size();
   std::string keep = out;  // restored when the walk gives up
   json::Out o(std::move(out));
-  if (rewrite<false>(text, arena, o, base, out)) return true;
-  out = std::move(keep);
-  return false;
+  Blocks<Fix> fixes;
+  Blocks<Span> spans;
+  Blocks<std::uint32_t> bounds;
+  std::int64_t grown = 0;
+  if (!walk_once<false>(text, arena, o, fixes, spans, bounds, grown)) {
+    out = std::move(keep);
+    return false;
+  }
+  if (fixes.empty()) {
+    out = o.take();
+    return true;
+  }
+  // The value before `base` in the first output is copied as it is.
+  std::string raw = o.take();
+  out.clear();
+  out.reserve(raw.size() + 64);  // and room for what the caller appends (the decode output's end)
+  out.resize(raw.size());
+  std::memcpy(out.data(), raw.data(), base);
+  Gather<false, char*> g(raw.data(), fixes, spans, bounds);
+  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
+                     fixes.size());
+  out.resize(static_cast<std::size_t>(end - out.data()));
+  return true;
 }
 
-bool rewrite_msgpack(std::string_view text, Arena& arena, std::string& out) {
-  std::size_t base = out.size();
-  json::Out o(out.size() + text.size() + 64);
-  o.append(out.data(), out.size());
-  if (rewrite<true>(text, arena, o, base, out)) return true;
-  out.resize(base);
-  return false;
+bool draft_msgpack(std::string_view text, Arena& arena, MsgpackDraft& draft) {
+  json::Out o(text.size() + 64);
+  std::int64_t grown = 0;
+  if (!walk_once<true>(text, arena, o, draft.fixes, draft.spans, draft.bounds, grown)) return false;
+  draft.raw = o.take();
+  draft.size = static_cast<std::size_t>(static_cast<std::int64_t>(draft.raw.size()) + grown);
+  return true;
+}
+
+void finish_msgpack(const MsgpackDraft& draft, char* out) {
+  if (draft.fixes.empty()) {
+    if (!draft.raw.empty()) std::memcpy(out, draft.raw.data(), draft.raw.size());
+    return;
+  }
+  Gather<true, char*> g(draft.raw.data(), draft.fixes, draft.spans, draft.bounds);
+  g.copy(out, 0, static_cast<std::uint32_t>(draft.raw.size()), 0, draft.fixes.size());
 }
 
 JsonPlan plan_json(json::Reader& r, std::string_view text, bool msgpack) {

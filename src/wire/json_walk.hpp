@@ -13,8 +13,10 @@
 // payload is.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +101,80 @@ void write_json(std::string_view text, const JsonPlan& plan, Arena& arena, std::
 // made with `msgpack` set.
 void write_msgpack(std::string_view text, const JsonPlan& plan, Arena& arena, std::string& out);
 
+// A container written out of place by the one walk below: a MessagePack head wider than its byte
+// (`first` is kNone), or an object whose members go in another order (`count` of them kept).
+// A reordered object's kept members are copied as pieces, those next to each other in both
+// orders merged. When no member is dropped and there are at most kMaxPermuted pieces, they tile
+// the object and `pieces` holds their number and their order (kPermuted set): the piece written
+// k-th is the one at raw index (pieces >> (4 + 3k)) & 7, where raw piece r starts where the
+// (r-1)-th bound says (the first starts right after the head or brace, and the last ends at the
+// closing one), and `first` is the single bound of two pieces or where the bounds start. Other
+// objects keep their pieces as spans from `first`.
+struct Fix {
+  static constexpr std::uint32_t kNone = static_cast<std::uint32_t>(-1);
+  static constexpr std::uint32_t kArray = std::uint32_t(1) << 31;  // in `count`: a head of an array
+  static constexpr std::uint32_t kPermuted = std::uint32_t(1) << 31;  // in `pieces`
+  static constexpr std::uint32_t kMaxPermuted = 8;
+  std::uint32_t at;     // where the container starts in the first output
+  std::uint32_t end;    // just after it
+  std::uint32_t first;
+  std::uint32_t count;
+  std::uint32_t inner;  // how many fixes, right before this one, are inside it
+  std::uint32_t pieces;
+};
+
+// Where a kept member's key and value were written in the first output.
+struct Span {
+  std::uint32_t begin;
+  std::uint32_t end;
+};
+
+// A growing list kept in blocks that never move, each twice the size of the one before: adding
+// to it copies nothing and leaves no freed buffer behind whose pages would stay with the process,
+// and the blocks soon grow large enough to be given back to the system as a whole.
+template <class T>
+class Blocks {
+ public:
+  static constexpr unsigned kShift = 10;  // the first block holds 1 << kShift entries
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T& operator[](std::size_t i) { return at(i); }
+  const T& operator[](std::size_t i) const { return const_cast<Blocks*>(this)->at(i); }
+  T& back() { return at(size_ - 1); }
+  void push_back(const T& v) {
+    if (size_ == capacity_) {
+      std::size_t n = std::size_t(1) << (kShift + blocks_.size());
+      blocks_.emplace_back(new T[n]);
+      capacity_ += n;
+    }
+    at(size_++) = v;
+  }
+  // Bytes held, for a bound on the bookkeeping.
+  std::size_t bytes() const { return capacity_ * sizeof(T); }
+
+ private:
+  // Block b holds the entries i with i + (1 << kShift) in [1 << (kShift + b), 2 << (kShift + b)).
+  T& at(std::size_t i) {
+    std::size_t t = i + (std::size_t(1) << kShift);
+    auto w = static_cast<unsigned>(std::bit_width(t) - 1);
+    return blocks_[w - kShift][t ^ (std::size_t(1) << w)];
+  }
+
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// What the one walk wrote as MessagePack, before the fixes are applied.
+struct MsgpackDraft {
+  std::string raw;                // the first output
+  Blocks<Fix> fixes;              // ascending `end`, in the order the containers closed
+  Blocks<Span> spans;
+  Blocks<std::uint32_t> bounds;   // of the permuted pieces
+  std::size_t size = 0;           // of the final output
+};
+
 // The same rewriting in one walk, for the texts it can vouch for: it reads and writes at once and
 // puts right afterwards only the containers that need it (objects whose keys came out of order or
 // repeat, and MessagePack arrays and objects of 16 elements or more, whose heads are wider than
@@ -107,6 +183,11 @@ void write_msgpack(std::string_view text, const JsonPlan& plan, Arena& arena, st
 // escapes, texts beyond 512 MiB, and objects to reorder whose bookkeeping would outgrow the
 // output. Otherwise the value is appended to `out` exactly as the two walks would write it.
 bool rewrite_json(std::string_view text, Arena& arena, std::string& out);
-bool rewrite_msgpack(std::string_view text, Arena& arena, std::string& out);
+
+// The one walk as MessagePack, in two steps so that the final bytes go straight into storage
+// sized for them: draft_msgpack walks (giving up as rewrite_json does) and tells the final size;
+// finish_msgpack writes those `draft.size` bytes at `out`.
+bool draft_msgpack(std::string_view text, Arena& arena, MsgpackDraft& draft);
+void finish_msgpack(const MsgpackDraft& draft, char* out);
 
 }  // namespace velmor::wire
