@@ -14,10 +14,6 @@
 #include <string>
 #include <string_view>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "arena.hpp"
 #include "json/scan.hpp"
 #include "json/writer.hpp"
@@ -416,40 +412,11 @@ class Reader {
   }
 
  private:
-  // The first byte at or after `p` that ends a plain run of a string: '"', '\\' or a control
-  // character; `end` when there is none.
-  static const char* find_string_stop(const char* p, const char* end) {
-#if defined(__SSE2__)
-    // Sixteen bytes a step where the host has SSE2 (every x86-64 does); the word scan below
-    // finishes the last fifteen bytes of the text.
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i slash = _mm_set1_epi8('\\');
-    const __m128i below = _mm_set1_epi8(0x1F);
-    while (end - p >= 16) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)),
-                                 _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
-      if (int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(static_cast<unsigned>(mask));
-      p += 16;
-    }
-#endif
-    if constexpr (kWordScan) {
-      while (end - p >= 8) {
-        std::uint64_t hit = special_bytes(load8(p));
-        if (hit != 0) return p + first_flagged(hit);
-        p += 8;
-      }
-    }
-    for (; p != end; ++p) {
-      auto c = static_cast<unsigned char>(*p);
-      if (c == '"' || c == '\\' || c < 0x20) break;
-    }
-    return p;
-  }
   // string_literal() for the strings it does not read in line.
   std::string_view escaped_string();
-  // The next member's key, with the whitespace after it consumed; false at the closing brace.
-  bool next_key(bool& first, std::string_view& key) {
+  // Up to the next member's key: false at the closing brace; otherwise the cursor is on the
+  // key's opening quote, after the comma that must come before every member but the first.
+  [[gnu::always_inline]] bool member_start(bool& first) {
     int c = peek();
     if (c == '}') return false;
     if (!first) {
@@ -461,23 +428,18 @@ class Reader {
       bad_member(true, c);
     }
     first = false;
+    return true;
+  }
+  // The next member's key, with the whitespace after it consumed; false at the closing brace.
+  bool next_key(bool& first, std::string_view& key) {
+    if (!member_start(first)) return false;
     key = string_literal();
     peek();
     return true;
   }
   // next_key() that also finds the key in `names`.
   bool next_field(bool& first, const NameTable& names, std::string_view& key, std::size_t& index) {
-    int c = peek();
-    if (c == '}') return false;
-    if (!first) {
-      if (c != ',') bad_member(false, c);
-      ++cur_;
-      c = peek();
-      if (c != '"') bad_key(c);
-    } else if (c != '"') {
-      bad_member(true, c);
-    }
-    first = false;
+    if (!member_start(first)) return false;
     if constexpr (kWordScan) {
       if (end_ - cur_ >= 9) {
         std::uint64_t w = load8(cur_ + 1);

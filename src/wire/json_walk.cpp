@@ -6,10 +6,6 @@
 #include <stdexcept>
 #include <type_traits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "json/writer.hpp"
 #include "text.hpp"
 
@@ -574,37 +570,21 @@ class MsgpackOut {
 
 // ---- one walk -----------------------------------------------------------------------------
 
-// The first byte at or after `p` that ends a plain run of a string: '"', '\\' or a control
-// character; `end` when there is none.
-const char* string_stop(const char* p, const char* end) {
-#if defined(__SSE2__)
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i slash = _mm_set1_epi8('\\');
-  const __m128i below = _mm_set1_epi8(0x1F);
-  while (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, slash)),
-                               _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
-    if (int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(static_cast<unsigned>(mask));
-    p += 16;
-  }
-#endif
-  if constexpr (json::kWordScan) {
-    while (end - p >= 8) {
-      std::uint64_t hit = json::special_bytes(json::load8(p));
-      if (hit != 0) return p + json::first_flagged(hit);
-      p += 8;
-    }
-  }
-  for (; p != end; ++p) {
-    auto c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\' || c < 0x20) break;
-  }
-  return p;
-}
-
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
+
+// The first of `fixes` from `lo` on (before `hi`) that ends after `at`.
+std::size_t ending_after(const Blocks<Fix>& fixes, std::size_t lo, std::size_t hi, std::uint32_t at) {
+  while (lo < hi) {
+    std::size_t mid = lo + (hi - lo) / 2;
+    if (fixes[mid].end <= at) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
 
 // Copies the first output into the final one with every fix applied, or (with `D` a count
 // instead of a pointer) only measures the final output.
@@ -688,25 +668,12 @@ class Gather {
       if constexpr (!Msgpack) {
         if (k != 0) d = byte(d, ',');
       }
-      std::size_t a = ending_after(lo, i, s.begin);
-      std::size_t b = ending_after(a, i, s.end);
+      std::size_t a = ending_after(fixes_, lo, i, s.begin);
+      std::size_t b = ending_after(fixes_, a, i, s.end);
       d = copy(d, s.begin, s.end, a, b);
     }
     if constexpr (!Msgpack) d = byte(d, '}');
     return d;
-  }
-
-  // The first fix from `lo` on (before `hi`) that ends after `at`.
-  std::size_t ending_after(std::size_t lo, std::size_t hi, std::uint32_t at) const {
-    while (lo < hi) {
-      std::size_t mid = lo + (hi - lo) / 2;
-      if (fixes_[mid].end <= at) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    return lo;
   }
 
   const char* raw_;
@@ -798,7 +765,7 @@ class OneWalk {
   // stands; one with escapes is read by the reader.
   void string() {
     const char* start = p_ + 1;
-    const char* stop = string_stop(start, end_);
+    const char* stop = json::find_string_stop(start, end_);
     if (stop == end_) throw GiveUp{};
     if (*stop == '"') {
       p_ = stop + 1;
@@ -961,7 +928,7 @@ class OneWalk {
       for (;;) {
         if (c != '"') throw GiveUp{};
         const char* start = p_ + 1;
-        const char* stop = string_stop(start, end_);
+        const char* stop = json::find_string_stop(start, end_);
         if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
         Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start),
                  out_at()};
@@ -1078,20 +1045,8 @@ class OneWalk {
 
   // The final size of raw[begin, end), whose fixes are among those from `inner` on.
   std::size_t measure(std::uint32_t begin, std::uint32_t end, std::size_t inner) {
-    auto ending_after = [&](std::size_t lo, std::uint32_t at) {
-      std::size_t hi = fixes_.size();
-      while (lo < hi) {
-        std::size_t mid = lo + (hi - lo) / 2;
-        if (fixes_[mid].end <= at) {
-          lo = mid + 1;
-        } else {
-          hi = mid;
-        }
-      }
-      return lo;
-    };
-    std::size_t lo = ending_after(inner, begin);
-    std::size_t hi = ending_after(lo, end);
+    std::size_t lo = ending_after(fixes_, inner, fixes_.size(), begin);
+    std::size_t hi = ending_after(fixes_, lo, fixes_.size(), end);
     Gather<Msgpack, std::size_t> g(o_.view().data(), fixes_, spans_, bounds_);
     return g.copy(0, begin, end, lo, hi);
   }
