@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kFields[] = {"codec", "model_type", "target", "rev", "kind"};
 constexpr std::string_view kKinds[] = {"Snapshot", "Patch"};
+constexpr velmor::json::NameTable kKindTable{kKinds};
 constexpr velmor::json::RecordSpec kHeaderRecord{"struct Header", kFields, 0x1F, 0x1F};
 
 void put_u32(char* out, std::uint32_t v) {
@@ -34,7 +35,7 @@ Header read_header(velmor::json::Reader& r) {
       case 1: h.model_type = r.string(); break;
       case 2: h.target = r.u64(); break;
       case 3: h.rev = r.u64(); break;
-      default: h.kind = r.unit_variant(kKinds) == 0 ? FrameKind::Snapshot : FrameKind::Patch; break;
+      default: h.kind = r.unit_variant(kKindTable) == 0 ? FrameKind::Snapshot : FrameKind::Patch; break;
     }
   });
   r.finish();

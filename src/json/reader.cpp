@@ -628,7 +628,7 @@ void Reader::bad_variant_end(int c) const {
   fail_here(c < 0 ? "EOF while parsing an object" : "expected value");
 }
 
-std::size_t Reader::unit_variant(std::span<const std::string_view> names) {
+std::size_t Reader::unit_variant_object(const NameTable& names) {
   VariantHead head = variant_head(names);
   if (head.payload) {
     int c = peek();

@@ -300,28 +300,6 @@ class Reader {
     std::size_t index;
     bool payload;
   };
-  VariantHead variant_head(std::span<const std::string_view> names) {
-    int c = peek();
-    bool payload = c == '{';
-    if (payload) {
-      enter();
-      c = peek();
-    }
-    if (c != '"') bad_variant(payload, c);
-    std::string_view name = string_literal();
-    std::size_t i = 0;
-    while (i < names.size() && !same(names[i], name)) ++i;
-    if (i == names.size()) unknown_name(name, names);
-    if (payload) colon();
-    return {i, payload};
-  }
-  void end_variant() {
-    int c = peek();
-    if (c != '}') bad_variant_end(c);
-    ++cur_;
-    leave();
-  }
-  // The same with the names matched through their table.
   VariantHead variant_head(const NameTable& names) {
     int c = peek();
     bool payload = c == '{';
@@ -335,6 +313,12 @@ class Reader {
     if (i == names.names.size()) unknown_name(name, names.names);
     if (payload) colon();
     return {i, payload};
+  }
+  void end_variant() {
+    int c = peek();
+    if (c != '}') bad_variant_end(c);
+    ++cur_;
+    leave();
   }
   // variant_head() for compact text: when `{"NAME":` is at the cursor, NAME one of `names` of at
   // most six bytes and the nesting limit not reached, consumes it and returns true with the
@@ -399,19 +383,20 @@ class Reader {
     return i;
   }
   // A unit-only enum: "Name" or {"Name":null}.
-  std::size_t unit_variant(std::span<const std::string_view> names);
   std::size_t unit_variant(const NameTable& names) {
-    // The bare string, the usual form, in line; the rest as for the list of names.
+    // The bare string, the usual form, in line; the rest out of line.
     if (peek() == '"') {
       std::string_view name = string_literal();
       std::size_t i = find_name(names, name);
       if (i == names.names.size()) unknown_name(name, names.names);
       return i;
     }
-    return unit_variant(names.names);
+    return unit_variant_object(names);
   }
 
  private:
+  // unit_variant() for anything but a bare string.
+  std::size_t unit_variant_object(const NameTable& names);
   // string_literal() for the strings it does not read in line.
   std::string_view escaped_string();
   // Up to the next member's key: false at the closing brace; otherwise the cursor is on the

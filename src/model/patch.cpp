@@ -14,6 +14,7 @@ using json::RecordSpec;
 constexpr std::string_view kOpNames[] = {"SetProp",       "RemoveProp",  "SetEvent",    "RemoveEvent",
                                          "SetBinding",    "RemoveBinding", "SetKey",    "InsertChild",
                                          "RemoveChild",   "MoveChild",   "Replace"};
+constexpr json::NameTable kOpTable{kOpNames};
 
 constexpr std::string_view kNamed[] = {"path", "name"};
 constexpr std::string_view kSetProp[] = {"path", "name", "value"};
@@ -187,7 +188,7 @@ void u64_member(json::Out& out, std::string_view name, std::uint64_t value) {
 }  // namespace
 
 Op read_op(Reader& r) {
-  Reader::VariantHead head = r.variant_head(kOpNames);
+  Reader::VariantHead head = r.variant_head(kOpTable);
   if (!head.payload) Reader::fail("invalid type: unit variant, expected struct variant");
   Op op = read_op_body(r, head.index);
   r.end_variant();
