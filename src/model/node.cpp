@@ -28,7 +28,8 @@ Children read_children(Reader& r) { return read_list<Node>(r, read_node); }
 PropMap read_prop_map(Reader& r);
 
 // In line in read_node()'s record reader: the call per member would cost as much as the member.
-__attribute__((always_inline)) inline void read_node_field(Reader& r, Node& n, NodeMaps& m, std::size_t field) {
+// The maps are made on the first of them, in the arena, and filled in there.
+__attribute__((always_inline)) inline void read_node_field(Reader& r, Node& n, std::size_t field) {
   switch (field) {
     case 0: n.set_tag(r.string()); break;
     case 1: {
@@ -40,10 +41,26 @@ __attribute__((always_inline)) inline void read_node_field(Reader& r, Node& n, N
       }
       break;
     }
-    case 2: m.props = read_prop_map(r); break;
-    case 3: m.slots = read_map<Children>(r, read_children); break;
-    case 4: m.events = read_map<Action>(r, read_action); break;
-    default: m.bindings = read_map<Binding>(r, read_binding); break;
+    case 2: {
+      PropMap props = read_prop_map(r);
+      n.maps(r.arena()).props = props;
+      break;
+    }
+    case 3: {
+      Map<Children> slots = read_map<Children>(r, read_children);
+      n.maps(r.arena()).slots = slots;
+      break;
+    }
+    case 4: {
+      Map<Action> events = read_map<Action>(r, read_action);
+      n.maps(r.arena()).events = events;
+      break;
+    }
+    default: {
+      Map<Binding> bindings = read_map<Binding>(r, read_binding);
+      n.maps(r.arena()).bindings = bindings;
+      break;
+    }
   }
 }
 
@@ -79,9 +96,8 @@ void write_key(json::Out& out, std::string_view name) {
 
 Node read_node(Reader& r) {
   Node n{};
-  NodeMaps m{};
-  json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, m, f); });
-  n.set_maps(r.arena(), m);
+  json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, f); });
+  n.drop_empty_maps();
   return n;
 }
 

@@ -84,6 +84,10 @@ struct alignas(8) Node {
   }
   // The maps to change, or nullptr when the node has none.
   NodeMaps* maps_if_any() { return maps_; }
+  // Once the node is read: maps that were made but stayed empty are dropped, as if never made.
+  void drop_empty_maps() {
+    if (maps_ != nullptr && maps_->empty()) maps_ = nullptr;
+  }
   // Keeps `m`, in `arena` unless it is empty.
   void set_maps(Arena& arena, const NodeMaps& m) { maps_ = m.empty() ? nullptr : arena.make<NodeMaps>(m); }
 
