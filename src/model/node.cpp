@@ -96,8 +96,11 @@ void write_key(json::Out& out, std::string_view name) {
 
 Node read_node(Reader& r) {
   Node n{};
+  r.peek();
+  const char* start = r.place().cur;
   json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, f); });
   n.drop_empty_maps();
+  n.set_text(Text(start, static_cast<std::size_t>(r.place().cur - start)));
   return n;
 }
 
