@@ -89,8 +89,18 @@ class Differ {
     return std::all_of(list.begin(), list.end(), [](const Node& n) { return n.has_key(); });
   }
 
+  // Keyed lists with the same keys in the same order, the usual case: keyed() would leave every
+  // child where it is, as positional() does, without sorting and searching the keys.
+  static bool same_keys(const Children& o, const Children& n) {
+    if (o.size() != n.size()) return false;
+    for (std::size_t i = 0; i < o.size(); ++i) {
+      if (!same(*o[i].key(), *n[i].key())) return false;
+    }
+    return true;
+  }
+
   void slot(Text name, const Children& o, const Children& n) {
-    if (all_keyed(o) && all_keyed(n)) {
+    if (all_keyed(o) && all_keyed(n) && !same_keys(o, n)) {
       keyed(name, o, n);
     } else {
       positional(name, o, n);
