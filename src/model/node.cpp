@@ -43,22 +43,22 @@ __attribute__((always_inline)) inline void read_node_field(Reader& r, Node& n, s
     }
     case 2: {
       PropMap props = read_prop_map(r);
-      n.maps(r.arena()).props = props;
+      n.maps_to_fill(r.arena()).props = props;
       break;
     }
     case 3: {
       Map<Children> slots = read_map<Children>(r, read_children);
-      n.maps(r.arena()).slots = slots;
+      n.maps_to_fill(r.arena()).slots = slots;
       break;
     }
     case 4: {
       Map<Action> events = read_map<Action>(r, read_action);
-      n.maps(r.arena()).events = events;
+      n.maps_to_fill(r.arena()).events = events;
       break;
     }
     default: {
       Map<Binding> bindings = read_map<Binding>(r, read_binding);
-      n.maps(r.arena()).bindings = bindings;
+      n.maps_to_fill(r.arena()).bindings = bindings;
       break;
     }
   }
@@ -96,7 +96,8 @@ void write_key(json::Out& out, std::string_view name) {
 
 Node read_node(Reader& r) {
   Node n{};
-  r.peek();
+  // Whitespace in front of the node is part of its text here: equal texts still read as equal
+  // nodes.
   const char* start = r.place().cur;
   json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, f); });
   n.drop_empty_maps();

@@ -88,6 +88,11 @@ struct alignas(8) Node {
     maps_->text = {};
     return *maps_;
   }
+  // maps(arena) for the reader of the node, which gives the node its text once it is read.
+  NodeMaps& maps_to_fill(Arena& arena) {
+    if (maps_ == nullptr) maps_ = arena.make<NodeMaps>();
+    return *maps_;
+  }
   // The maps to change, or nullptr when the node has none.
   NodeMaps* maps_if_any() {
     if (maps_ != nullptr) maps_->text = {};
