@@ -164,6 +164,23 @@ class Scratch {
     size_ += sizeof(T);
   }
 
+  // Room for one T on top of the stack, for the caller to fill in; its offset. A reader builds an
+  // element there in place (through at(), since a push while it is being read may move the
+  // buffer) rather than in a local that push() would copy: the copy would load, in wider pieces,
+  // what was just stored, and wait for the stores.
+  template <class T>
+  std::size_t claim() {
+    static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= alignof(std::max_align_t));
+    if (cap_ - size_ < sizeof(T)) grow(sizeof(T));
+    std::size_t at = size_;
+    size_ += sizeof(T);
+    return at;
+  }
+  template <class T>
+  T* at(std::size_t offset) {
+    return reinterpret_cast<T*>(buf_ + offset);
+  }
+
   template <class T>
   std::size_t count(std::size_t mark) const {
     return (size_ - mark) / sizeof(T);

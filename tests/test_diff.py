@@ -145,6 +145,26 @@ def test_patch_texts(old, new, expected):
     assert velmor.diff(old, new) == expected
 
 
+_PAIR = '{"tag":"ul","slots":{"s":[{"tag":"li","key":"a","props":{"x":{"Int":1}}},{"tag":"li","key":"b","props":{"x":{"Str":"v"}}}]}}'
+
+
+# Subtrees read from equal texts are passed over whole: a difference in a child's last byte still
+# shows, and so does one after the child's own text; texts that differ in form only give nothing.
+@pytest.mark.parametrize("new, expected", [
+    (_PAIR.replace('"v"', '"w"'), '{"ops":[{"SetProp":{"path":[{"slot":"s","index":1}],"name":"x","value":{"Str":"w"}}}]}'),
+    (_PAIR.replace('{"Int":1}', '{"Int":10}'), '{"ops":[{"SetProp":{"path":[{"slot":"s","index":0}],"name":"x","value":{"Int":10}}}]}'),
+    (_PAIR.replace('{"Int":1}}}', '{"Int":1}} }'), '{"ops":[]}'),
+    (_PAIR.replace('{"tag":"li","key":"a","props":{"x":{"Int":1}}}', '["li","a",{"x":{"Int":1}}]'), '{"ops":[]}'),
+    ('{"tag":"ul","slots":{"s":[{"tag":"li","key":"b","props":{"x":{"Str":"v"}}},{"tag":"li","key":"a","props":{"x":{"Int":1}}}]}}',
+     '{"ops":[{"MoveChild":{"path":[],"slot":"s","from":1,"to":0}}]}'),
+    (_PAIR.replace('{"Str":"v"}}}', '{"Str":"v"}},"slots":{"t":[{"tag":"i"}]}}'),
+     '{"ops":[{"InsertChild":{"path":[{"slot":"s","index":1}],"slot":"t","index":0,"node":{"tag":"i"}}}]}'),
+])
+def test_unchanged_subtrees(new, expected):
+    assert velmor.diff(_PAIR, new) == expected
+    assert velmor.apply(_PAIR, expected) == velmor.apply(new, '{"ops":[]}')
+
+
 def _compute(value):
     return '{"tag":"a","bindings":{"v":{"compute":%s,"mode":"one-way"}}}' % value
 

@@ -2,6 +2,7 @@
 #include "diff/diff.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
 
 #include "call.hpp"
@@ -17,6 +18,13 @@ class Differ {
       : arena_(arena), path_(path), ops_(ops) {}
 
   void node(const Node& a, const Node& b) {
+    const NodeMaps& x = a.maps();
+    const NodeMaps& y = b.maps();
+    // Read from equal texts: equal, with nothing below to walk.
+    if (!x.text.empty() && x.text.size() == y.text.size() &&
+        std::memcmp(x.text.data(), y.text.data(), x.text.size()) == 0) {
+      return;
+    }
     // Tags and keys are short: compared in line rather than with a call to memcmp.
     if (!same(a.tag(), b.tag())) {
       emit(op::Replace{here(), b});
@@ -25,8 +33,6 @@ class Differ {
     if (a.has_key() != b.has_key() || (a.has_key() && !same(*a.key(), *b.key()))) {
       emit(op::SetKey{here(), b.key()});
     }
-    const NodeMaps& x = a.maps();
-    const NodeMaps& y = b.maps();
     if (&x == &y) return;  // neither has any
     maps<PropValue, op::SetProp, op::RemoveProp>(x.props, y.props);
     maps<Action, op::SetEvent, op::RemoveEvent>(x.events, y.events);
@@ -83,8 +89,18 @@ class Differ {
     return std::all_of(list.begin(), list.end(), [](const Node& n) { return n.has_key(); });
   }
 
+  // Keyed lists with the same keys in the same order, the usual case: keyed() would leave every
+  // child where it is, as positional() does, without sorting and searching the keys.
+  static bool same_keys(const Children& o, const Children& n) {
+    if (o.size() != n.size()) return false;
+    for (std::size_t i = 0; i < o.size(); ++i) {
+      if (!same(*o[i].key(), *n[i].key())) return false;
+    }
+    return true;
+  }
+
   void slot(Text name, const Children& o, const Children& n) {
-    if (all_keyed(o) && all_keyed(n)) {
+    if (all_keyed(o) && all_keyed(n) && !same_keys(o, n)) {
       keyed(name, o, n);
     } else {
       positional(name, o, n);

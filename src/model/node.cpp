@@ -25,9 +25,11 @@ constexpr json::RecordSpec kNodeSpec{"struct Node", kNodeFields, 1, 1};
 constexpr json::RecordSpec kBindingSpec{"struct Binding", kBindingFields, 4, 4};
 
 Children read_children(Reader& r) { return read_list<Node>(r, read_node); }
+PropMap read_prop_map(Reader& r);
 
 // In line in read_node()'s record reader: the call per member would cost as much as the member.
-__attribute__((always_inline)) inline void read_node_field(Reader& r, Node& n, NodeMaps& m, std::size_t field) {
+// The maps are made on the first of them, in the arena, and filled in there.
+__attribute__((always_inline)) inline void read_node_field(Reader& r, Node& n, std::size_t field) {
   switch (field) {
     case 0: n.set_tag(r.string()); break;
     case 1: {
@@ -39,10 +41,26 @@ __attribute__((always_inline)) inline void read_node_field(Reader& r, Node& n, N
       }
       break;
     }
-    case 2: m.props = read_map<PropValue>(r, read_prop_value); break;
-    case 3: m.slots = read_map<Children>(r, read_children); break;
-    case 4: m.events = read_map<Action>(r, read_action); break;
-    default: m.bindings = read_map<Binding>(r, read_binding); break;
+    case 2: {
+      PropMap props = read_prop_map(r);
+      n.maps_to_fill(r.arena()).props = props;
+      break;
+    }
+    case 3: {
+      Map<Children> slots = read_map<Children>(r, read_children);
+      n.maps_to_fill(r.arena()).slots = slots;
+      break;
+    }
+    case 4: {
+      Map<Action> events = read_map<Action>(r, read_action);
+      n.maps_to_fill(r.arena()).events = events;
+      break;
+    }
+    default: {
+      Map<Binding> bindings = read_map<Binding>(r, read_binding);
+      n.maps_to_fill(r.arena()).bindings = bindings;
+      break;
+    }
   }
 }
 
@@ -78,9 +96,12 @@ void write_key(json::Out& out, std::string_view name) {
 
 Node read_node(Reader& r) {
   Node n{};
-  NodeMaps m{};
-  json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, m, f); });
-  n.set_maps(r.arena(), m);
+  // Whitespace in front of the node is part of its text here: equal texts still read as equal
+  // nodes.
+  const char* start = r.place().cur;
+  json::read_record(r, kNodeSpec, [&](std::size_t f) { read_node_field(r, n, f); });
+  n.drop_empty_maps();
+  n.set_text(Text(start, static_cast<std::size_t>(r.place().cur - start)));
   return n;
 }
 
@@ -96,14 +117,71 @@ Node read_node_text(Reader& r) {
   return n;
 }
 
-PropValue read_prop_value(Reader& r) {
+namespace {
+
+using PropVariant = decltype(PropValue::v);
+
+// Where a value being read goes: a list element or the value of a map entry, at an offset in the
+// reader's scratch stack.
+template <class Slot>
+PropValue* prop_slot(Scratch& s, std::size_t at) {
+  if constexpr (std::is_same_v<Slot, PropValue>) {
+    return s.at<PropValue>(at);
+  } else {
+    return &s.at<Slot>(at)->value;
+  }
+}
+
+template <class Slot, std::size_t I, class A>
+void put(Reader& r, std::size_t at, const A& a) {
+  ::new (prop_slot<Slot>(r.scratch(), at)) PropValue{PropVariant(std::in_place_index<I>, a)};
+}
+
+template <class Slot>
+void read_prop_value_at(Reader& r, std::size_t at);
+
+PropList read_prop_list(Reader& r) {
+  int c = r.peek();
+  if (c != '[') {
+    if (c < 0) r.fail_next("EOF while parsing a value");
+    r.invalid_type("a sequence");
+  }
+  Scratch& s = r.scratch();
+  std::size_t mark = s.mark();
+  r.array([&](Reader::Seq& seq) {
+    while (r.next_element(seq)) read_prop_value_at<PropValue>(r, s.claim<PropValue>());
+  });
+  return s.pop<PropValue>(r.arena(), mark);
+}
+
+// read_map() for property values, each entry built where the scratch stack keeps it.
+PropMap read_prop_map(Reader& r) {
+  int c = r.peek();
+  if (c != '{') {
+    if (c < 0) r.fail_next("EOF while parsing a value");
+    r.invalid_type("a map");
+  }
+  Scratch& s = r.scratch();
+  std::size_t mark = s.mark();
+  r.object([&](std::string_view key) {
+    r.colon();
+    std::size_t at = s.claim<Entry<PropValue>>();
+    s.at<Entry<PropValue>>(at)->key = key;
+    read_prop_value_at<Entry<PropValue>>(r, at);
+  });
+  PropMap map = s.pop<Entry<PropValue>>(r.arena(), mark);
+  json::sort_members(map);
+  return map;
+}
+
+template <class Slot>
+void read_prop_value_at(Reader& r, std::size_t at) {
   Reader::VariantHead head;
   if (!r.compact_variant_head(kPropTable, head)) head = r.variant_head(kPropTable);
   if (!head.payload) {
-    if (head.index == 0) return {json::Null{}};
+    if (head.index == 0) return put<Slot, 0>(r, at, json::Null{});
     Reader::fail("invalid type: unit variant, expected newtype variant");
   }
-  PropValue v;
   switch (head.index) {
     case 0: {
       int c = r.peek();
@@ -114,18 +192,28 @@ PropValue read_prop_value(Reader& r) {
       } else {
         r.invalid_type("unit");
       }
-      v.v = json::Null{};
+      put<Slot, 0>(r, at, json::Null{});
       break;
     }
-    case 1: v.v = r.boolean(); break;
-    case 2: v.v = r.i64(); break;
-    case 3: v.v = r.f64(); break;
-    case 4: v.v = r.string(); break;
-    case 5: v.v = read_list<PropValue>(r, read_prop_value); break;
-    case 6: v.v = read_map<PropValue>(r, read_prop_value); break;
-    default: v.v = Submodel{r.u64()}; break;
+    case 1: put<Slot, 1>(r, at, r.boolean()); break;
+    case 2: put<Slot, 2>(r, at, r.i64()); break;
+    case 3: put<Slot, 3>(r, at, r.f64()); break;
+    case 4: put<Slot, 4>(r, at, r.string()); break;
+    case 5: put<Slot, 5>(r, at, read_prop_list(r)); break;
+    case 6: put<Slot, 6>(r, at, read_prop_map(r)); break;
+    default: put<Slot, 7>(r, at, Submodel{r.u64()}); break;
   }
   r.end_variant();
+}
+
+}  // namespace
+
+PropValue read_prop_value(Reader& r) {
+  Scratch& s = r.scratch();
+  std::size_t at = s.claim<PropValue>();
+  read_prop_value_at<PropValue>(r, at);
+  PropValue v = *s.at<PropValue>(at);
+  s.reset(at);
   return v;
 }
 

@@ -42,6 +42,10 @@ struct NodeMaps {
   Map<Children> slots;
   Map<Action> events;
   Map<Binding> bindings;
+  // The text the node was read from, while the node is still exactly what it says (its holder
+  // lets go of it before any change below the node); empty otherwise. Nodes read from equal
+  // texts are equal, which the diff uses to pass over unchanged subtrees without walking them.
+  Text text;
 
   bool empty() const { return props.empty() && slots.empty() && events.empty() && bindings.empty(); }
 };
@@ -77,13 +81,31 @@ struct alignas(8) Node {
   const Map<Children>& slots() const { return maps().slots; }
   const Map<Action>& events() const { return maps().events; }
   const Map<Binding>& bindings() const { return maps().bindings; }
-  // The maps to change, made (empty) in `arena` when the node has none.
+  // The maps to change, made (empty) in `arena` when the node has none. The node stops being its
+  // text (see NodeMaps::text), and so do the nodes above it, whose maps were asked for on the way.
   NodeMaps& maps(Arena& arena) {
+    if (maps_ == nullptr) maps_ = arena.make<NodeMaps>();
+    maps_->text = {};
+    return *maps_;
+  }
+  // maps(arena) for the reader of the node, which gives the node its text once it is read.
+  NodeMaps& maps_to_fill(Arena& arena) {
     if (maps_ == nullptr) maps_ = arena.make<NodeMaps>();
     return *maps_;
   }
   // The maps to change, or nullptr when the node has none.
-  NodeMaps* maps_if_any() { return maps_; }
+  NodeMaps* maps_if_any() {
+    if (maps_ != nullptr) maps_->text = {};
+    return maps_;
+  }
+  // The text a node with maps has just been read from.
+  void set_text(Text t) {
+    if (maps_ != nullptr) maps_->text = t;
+  }
+  // Once the node is read: maps that were made but stayed empty are dropped, as if never made.
+  void drop_empty_maps() {
+    if (maps_ != nullptr && maps_->empty()) maps_ = nullptr;
+  }
   // Keeps `m`, in `arena` unless it is empty.
   void set_maps(Arena& arena, const NodeMaps& m) { maps_ = m.empty() ? nullptr : arena.make<NodeMaps>(m); }
 
