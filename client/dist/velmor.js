@@ -97,19 +97,68 @@ async function wasmBytes(source) {
  */
 export async function load(source = new URL('velmor.wasm', import.meta.url)) {
   const bytes = await wasmBytes(source);
+  let memory = null;
   const core = await new Promise((resolve, reject) => {
     createCore({
       instantiateWasm(imports, done) {
-        WebAssembly.instantiate(bytes, imports).then((r) => done(r.instance, r.module), reject);
+        WebAssembly.instantiate(bytes, imports).then((r) => {
+          memory = Object.values(r.instance.exports).find((e) => e instanceof WebAssembly.Memory) ?? null;
+          done(r.instance, r.module);
+        }, reject);
         return {};
       },
       onAbort: (what) => reject(new Error(`velmor.wasm aborted: ${what}`)),
     }).then(resolve, reject);
   });
-  return bind(core);
+  return bind(core, NODE_BUFFER === null && memory !== null ? unitCopier(memory) : null);
 }
 
-function bind(core) {
+// Where WebAssembly has the string builtins (`wasm:js-string`; Chromium has them), a module of one
+// function, units(text, n, at), writes the n UTF-16 code units of the string `text` into `memory`
+// from byte `at` on: the builtin copies them into an array of the module's own, which a loop
+// stores in the memory. With the core's conversion to UTF-8 that takes Chromium 0.95 ms for a
+// 1 MB text, against 2.1 ms for TextEncoder's encodeInto (whether the text is ASCII or not).
+// Elsewhere null: the module does not compile, or its import is not met.
+function unitCopier(memory) {
+  const leb = (n) => (n < 0x80 ? [n] : [(n & 0x7f) | 0x80, ...leb(n >>> 7)]);
+  const name = (s) => [s.length, ...Array.from(s, (c) => c.charCodeAt(0))];
+  const section = (id, ...items) => {
+    const body = [...leb(items.length), ...items.flat()];
+    return [id, ...leb(body.length), ...body];
+  };
+  // Parameters: 0 the string, 1 n, 2 at; locals: 3 the array, 4 the index.
+  const code = [
+    0x02, 0x01, 0x63, 0x00, 0x01, 0x7f,  // locals: (ref null 0), i32
+    0x20, 1, 0xfb, 0x07, 0x00, 0x21, 3,  // array = array.new_default(n)
+    0x20, 0, 0x20, 3, 0x41, 0, 0x10, 0, 0x1a,  // intoCharCodeArray(string, array, 0)
+    0x02, 0x40, 0x03, 0x40,  // block, loop
+    0x20, 4, 0x20, 1, 0x4f, 0x0d, 1,  // leave when index >= n
+    0x20, 2, 0x20, 4, 0x41, 1, 0x74, 0x6a,  // at + 2 * index
+    0x20, 3, 0x20, 4, 0xfb, 0x0d, 0x00,  // array[index]
+    0x3b, 1, 0,  // i32.store16
+    0x20, 4, 0x41, 1, 0x6a, 0x21, 4,  // index += 1
+    0x0c, 0, 0x0b, 0x0b, 0x0b,  // again; end loop, block, function
+  ];
+  const bytes = new Uint8Array([
+    0x00, 0x61, 0x73, 0x6d, 0x01, 0x00, 0x00, 0x00,
+    // types: 0 (array (mut i16)); 1 intoCharCodeArray's (externref, (ref null 0), i32) -> i32;
+    // 2 units' (externref, i32, i32) -> ()
+    ...section(1, [0x5e, 0x77, 0x01], [0x60, 3, 0x6f, 0x63, 0x00, 0x7f, 1, 0x7f], [0x60, 3, 0x6f, 0x7f, 0x7f, 0]),
+    ...section(2, [...name('wasm:js-string'), ...name('intoCharCodeArray'), 0x00, 1],
+      [...name('m'), ...name('memory'), 0x02, 0x00, 1]),
+    ...section(3, [2]),
+    ...section(7, [...name('units'), 0x00, 1]),
+    ...section(10, [...leb(code.length), ...code]),
+  ]);
+  try {
+    const module = new WebAssembly.Module(bytes, { builtins: ['js-string'] });
+    return new WebAssembly.Instance(module, { m: { memory } }).exports.units;
+  } catch {
+    return null;
+  }
+}
+
+function bind(core, copyUnits) {
   // A Buffer over the module's memory, made again when the memory grows.
   let heapBuffer = null;
   function heap() {
@@ -123,12 +172,14 @@ function bind(core) {
     if (typeof value !== 'string') throw new TypeError(`${fn}: '${name}' must be a string, not ${kind(value)}`);
     const room = value.length * 3;
     const ptr = alloc(room, held);
-    if (NODE_BUFFER !== null) {
+    // (the array of a text past 2**24 units might be longer than the host allows one to be)
+    if (NODE_BUFFER !== null || (copyUnits !== null && value.length < 2 ** 24)) {
       const units = core._velmor_alloc(value.length * 2);
       if (units === 0) throw new RangeError('out of memory');
       let written;
       try {
-        heap().write(value, units, value.length * 2, 'utf16le');
+        if (NODE_BUFFER !== null) heap().write(value, units, value.length * 2, 'utf16le');
+        else copyUnits(value, value.length, units);
         written = core._velmor_utf16_to_utf8(units, value.length, ptr);
       } finally {
         core._velmor_free(units);
