@@ -83,8 +83,8 @@ def test_chromium_gives_the_python_outputs_and_error_texts() -> None:
 # Texts built in the page (a lone surrogate would not survive the way to it): each goes into the
 # module as a tree and must come back the same from apply and through a frame; one with a lone
 # surrogate must be refused. Characters of one to four UTF-8 bytes at every offset of a 16-byte
-# block and across the ends of the pieces a long output is decoded in, spread and dense, and long
-# texts of each kind.
+# block and across the ends of the pieces a long output is decoded in, last in texts of every
+# length up to 20, spread and dense, and long texts of each kind.
 TEXTS = """<!doctype html><meta charset="utf-8"><script type="module">
 import { load } from '/client/dist/velmor.js';
 const velmor = await load();
@@ -98,6 +98,7 @@ for (const ch of ['é', '–', '😀', '\\u007f', '\\u0080', '\\u07ff', '\\u0800
     texts[`${escape(ch)} across a piece's end, ${at}`] = 'd'.repeat(16384 - 32 - 20 + at) + ch + 'e'.repeat(16384 - 20) + ch;
   }
   for (const gap of [0, 1, 15, 16, 17]) texts[`${escape(ch)} every ${gap}`] = ('f'.repeat(gap) + ch).repeat(3000);
+  for (let n = 0; n < 20; n++) texts[`${escape(ch)} after ${n}`] = 'k'.repeat(n) + ch;
 }
 const failed = [];
 try {

@@ -116,7 +116,7 @@ export async function load(source = new URL('velmor.wasm', import.meta.url)) {
 // Where WebAssembly has the string builtins (`wasm:js-string`; Chromium has them), a module of one
 // function, units(text, n, at), writes the n UTF-16 code units of the string `text` into `memory`
 // from byte `at` on: the builtin copies them into an array of the module's own, which a loop
-// stores in the memory. With the core's conversion to UTF-8 that takes Chromium 0.95 ms for a
+// stores in the memory. With the core's conversion to UTF-8 that takes Chromium 0.8 ms for a
 // 1 MB text, against 2.1 ms for TextEncoder's encodeInto (whether the text is ASCII or not).
 // Elsewhere null: the module does not compile, or its import is not met.
 function unitCopier(memory) {
@@ -127,17 +127,28 @@ function unitCopier(memory) {
     return [id, ...leb(body.length), ...body];
   };
   // Parameters: 0 the string, 1 n, 2 at; locals: 3 the array, 4 the index.
+  const address = [0x20, 2, 0x20, 4, 0x41, 1, 0x74, 0x6a];  // at + 2 * index
+  // array[index + k], as an i64 moved up by 16 * (k % 4) bits; four of them or-ed together
+  const unit = (k) => [0x20, 3, 0x20, 4, 0x41, k, 0x6a, 0xfb, 0x0d, 0x00, 0xad, 0x42, 16 * (k % 4), 0x86];
+  const four = (k) => [...unit(k), ...unit(k + 1), 0x84, ...unit(k + 2), 0x84, ...unit(k + 3), 0x84];
   const code = [
     0x02, 0x01, 0x63, 0x00, 0x01, 0x7f,  // locals: (ref null 0), i32
     0x20, 1, 0xfb, 0x07, 0x00, 0x21, 3,  // array = array.new_default(n)
     0x20, 0, 0x20, 3, 0x41, 0, 0x10, 0, 0x1a,  // intoCharCodeArray(string, array, 0)
+    // Eight units a step, in two i64 stores (a unit a step takes Chromium a fifth longer) ...
     0x02, 0x40, 0x03, 0x40,  // block, loop
+    0x20, 4, 0x41, 8, 0x6a, 0x20, 1, 0x4b, 0x0d, 1,  // leave when index + 8 > n
+    ...address, ...four(0), 0x37, 3, 0,  // i64.store
+    ...address, ...four(4), 0x37, 3, 8,  // i64.store, 8 bytes on
+    0x20, 4, 0x41, 8, 0x6a, 0x21, 4,  // index += 8
+    0x0c, 0, 0x0b, 0x0b,  // again; end loop, block
+    // ... and the rest one a step.
+    0x02, 0x40, 0x03, 0x40,
     0x20, 4, 0x20, 1, 0x4f, 0x0d, 1,  // leave when index >= n
-    0x20, 2, 0x20, 4, 0x41, 1, 0x74, 0x6a,  // at + 2 * index
-    0x20, 3, 0x20, 4, 0xfb, 0x0d, 0x00,  // array[index]
-    0x3b, 1, 0,  // i32.store16
+    ...address, 0x20, 3, 0x20, 4, 0xfb, 0x0d, 0x00, 0x3b, 1, 0,  // i32.store16 of array[index]
     0x20, 4, 0x41, 1, 0x6a, 0x21, 4,  // index += 1
-    0x0c, 0, 0x0b, 0x0b, 0x0b,  // again; end loop, block, function
+    0x0c, 0, 0x0b, 0x0b,
+    0x0b,  // end of the function
   ];
   const bytes = new Uint8Array([
     0x00, 0x61, 0x73, 0x6d, 0x01, 0x00, 0x00, 0x00,
