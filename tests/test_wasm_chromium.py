@@ -91,7 +91,8 @@ const velmor = await load();
 const tree = (s) => `{"tag":"t","props":{"s":{"Str":"${s}"}}}`;
 const frameOut = (s) => `{"kind":"snapshot","model_type":"m","payload":{"props":{"s":{"Str":"${s}"}},"tag":"t"},"rev":1}`;
 const texts = { empty: '', ascii: 'a'.repeat(40000), dense: 'Жёлтый 東京 😀 ü '.repeat(2000),
-  'long ascii': 'b'.repeat(1100000), 'long, a few non-ASCII': ('c'.repeat(800) + '–').repeat(1300) };
+  'long ascii': 'b'.repeat(1100000), 'long, a few non-ASCII': ('c'.repeat(800) + '–').repeat(1300),
+  'longer than the array the binding keeps': 'é' + 'b'.repeat(2 ** 21 + 10), 'short after that': 'é' };
 for (const ch of ['é', '–', '😀', '\\u007f', '\\u0080', '\\u07ff', '\\u0800', '\\ud7ff', '\\ue000', '\\uffff']) {
   for (let at = 0; at < 40; at++) {
     texts[`${escape(ch)} at ${at}`] = 'd'.repeat(at) + ch + 'e'.repeat(40 - at) + ch;
