@@ -78,3 +78,58 @@ def test_chromium_gives_the_python_outputs_and_error_texts() -> None:
     assert len(got) == len(todo)
     assert [c for c, g, e in zip(todo, got, expected) if g != e] == []
     assert any("error" in e for e in expected) and any("ok" in e for e in expected)
+
+
+# Texts built in the page (a lone surrogate would not survive the way to it): each goes into the
+# module as a tree and must come back the same from apply and through a frame; one with a lone
+# surrogate must be refused. Characters of one to four UTF-8 bytes at every offset of a 16-byte
+# block and across the ends of the pieces a long output is decoded in, last in texts of every
+# length up to 20, spread and dense, and long texts of each kind.
+TEXTS = """<!doctype html><meta charset="utf-8"><script type="module">
+import { load } from '/client/dist/velmor.js';
+const velmor = await load();
+const tree = (s) => `{"tag":"t","props":{"s":{"Str":"${s}"}}}`;
+const frameOut = (s) => `{"kind":"snapshot","model_type":"m","payload":{"props":{"s":{"Str":"${s}"}},"tag":"t"},"rev":1}`;
+const texts = { empty: '', ascii: 'a'.repeat(40000), dense: 'Жёлтый 東京 😀 ü '.repeat(2000),
+  'long ascii': 'b'.repeat(1100000), 'long, a few non-ASCII': ('c'.repeat(800) + '–').repeat(1300),
+  'longer than the array the binding keeps': 'é' + 'b'.repeat(2 ** 21 + 10), 'short after that': 'é' };
+for (const ch of ['é', '–', '😀', '\\u007f', '\\u0080', '\\u07ff', '\\u0800', '\\ud7ff', '\\ue000', '\\uffff']) {
+  for (let at = 0; at < 40; at++) {
+    texts[`${escape(ch)} at ${at}`] = 'd'.repeat(at) + ch + 'e'.repeat(40 - at) + ch;
+    texts[`${escape(ch)} across a piece's end, ${at}`] = 'd'.repeat(16384 - 32 - 20 + at) + ch + 'e'.repeat(16384 - 20) + ch;
+  }
+  for (const gap of [0, 1, 15, 16, 17]) texts[`${escape(ch)} every ${gap}`] = ('f'.repeat(gap) + ch).repeat(3000);
+  for (let n = 0; n < 20; n++) texts[`${escape(ch)} after ${n}`] = 'k'.repeat(n) + ch;
+}
+const failed = [];
+try {
+  for (const [name, s] of Object.entries(texts)) {
+    const t = tree(s);
+    if (velmor.apply(t, '{"ops":[]}') !== t) failed.push(`apply: ${name}`);
+    if (velmor.decodeFrame(velmor.encodeFrame(t, 'm', 'snapshot', 1, 'application/msgpack')) !== frameOut(s)) failed.push(`frame: ${name}`);
+  }
+  for (let at = 0; at < 40; at++) {
+    const [before, after] = ['g'.repeat(at), 'h'.repeat(40 - at)];
+    for (const lone of ['\\ud800', '\\udbff', '\\udc00', '\\udfff', '\\ude00\\ud83d']) {
+      try {
+        velmor.apply(tree(before + lone + after), '{"ops":[]}');
+        failed.push(`${escape(lone)} at ${at}: taken`);
+      } catch (e) {
+        if (!(e instanceof TypeError) || e.message !== "apply(): 'root' holds a lone surrogate, which has no UTF-8 form") failed.push(`${escape(lone)} at ${at}: ${e}`);
+      }
+    }
+    const pair = tree(before + '\\ud83d\\ude00' + after);
+    if (velmor.apply(pair, '{"ops":[]}') !== pair) failed.push(`pair at ${at}`);
+  }
+  if (velmor.memoryStats().used !== 0) failed.push('memory left allocated');
+} catch (e) {
+  failed.push(String(e));
+}
+window.failed = failed;
+</script>"""
+
+
+def test_chromium_takes_and_gives_every_text_as_it_is() -> None:
+    with browser.page(TEXTS) as tab:
+        tab.wait_for_function("window.failed !== undefined", timeout=120_000)
+        assert tab.evaluate("window.failed") == []

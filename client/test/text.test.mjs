@@ -50,6 +50,28 @@ test('every text comes back as it went in, both ways', () => {
   }
 });
 
+test('long outputs of every length near where Node makes its strings another way', () => {
+  // Node copies a string of 1031913 code units or more out of the JavaScript heap; the binding
+  // makes outputs from a quarter of that as long as that, and cuts them.
+  const edges = [Math.ceil(1031913 / 4), 1031913];
+  for (const [way, v] of Object.entries(ways)) {
+    for (const edge of edges) {
+      for (const off of [-2, -1, 0, 1]) {
+        const n = edge + off - tree('').length;
+        for (const [name, s] of Object.entries({ ascii: 'a'.repeat(n), 'non-ASCII first': '€' + 'b'.repeat(n - 1),
+          'non-ASCII last': 'c'.repeat(n - 2) + '😀', 'two-byte, one byte more': 'é' + 'd'.repeat(n - 1) })) {
+          const text = tree(s);
+          const out = v.apply(text, NOOP);
+          assert.ok(out.length === text.length && out === text, `${way}: apply, ${name}, ${edge} ${off}`);
+          assert.ok(v.decodeFrame(v.encodeFrame(text, 'm', 'snapshot', 1, 'application/msgpack')) === frameOut(s),
+            `${way}: frame, ${name}, ${edge} ${off}`);
+        }
+      }
+    }
+    assert.equal(v.memoryStats().used, 0, way);
+  }
+});
+
 test('a lone surrogate is refused both ways, wherever it lies; a pair across a block is kept', () => {
   const refused = (e) => e instanceof TypeError && e.message === "apply(): 'root' holds a lone surrogate, which has no UTF-8 form";
   for (const [way, v] of Object.entries(ways)) {
