@@ -889,9 +889,33 @@ class OneWalk {
       *(const_cast<char*>(o_.view().data()) + at) = static_cast<char>((object ? 0x80 : 0x90) + n);
       return;
     }
+    if (settled(at, inner)) {
+      // Small enough to move right away: the contents go up by what the head grows.
+      std::size_t w = head_size(n) - 1;
+      char* base = o_.room(w) - (out_at() - at);
+      std::memmove(base + 1 + w, base + 1, out_at() - at - 1);
+      write_head(base, n, object);
+      o_.commit(base + (out_at() - at) + w);
+      return;
+    }
     add_fix(Fix{at, out_at(), Fix::kNone, static_cast<std::uint32_t>(n) | (object ? 0 : Fix::kArray), 0, 0},
             inner);
     grown_ += static_cast<std::int64_t>(head_size(n)) - 1;
+  }
+
+  // A container is put right in place as it closes when no fix is pending inside it and it is
+  // short: it is then the last thing written, and moving it costs less than a fix to apply later.
+  // Bounding the length bounds how often a byte is moved again by the containers around it.
+  static constexpr std::uint32_t kSettle = 1024;
+  bool settled(std::uint32_t at, std::size_t inner) const {
+    return fixes_.size() == inner && out_at() - at <= kSettle;
+  }
+
+  // A MessagePack head of `n` elements (n >= 16) at `d`.
+  static void write_head(char* d, std::uint64_t n, bool object) {
+    int w = n < 65536 ? 2 : 4;
+    d[0] = static_cast<char>(n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD));
+    for (int k = 1; k <= w; ++k) d[k] = static_cast<char>(n >> (8 * (w - k)));
   }
 
   // Fixes are kept in the order their containers close: a container's comes right after those of
@@ -995,6 +1019,7 @@ class OneWalk {
     } else {
       std::stable_sort(sorting_.begin(), sorting_.end(), before);
     }
+    if (settled(at, inner)) return rearrange(at);
     Fix f{at, out_at(), 0, 0, 0, 0};
     pieces_.clear();
     bool dropped = false;
@@ -1043,6 +1068,41 @@ class OneWalk {
     add_fix(f, inner);
   }
 
+  // Writes the object at `at`, the last thing written and with no fix inside, over again with its
+  // sorted members, the last of each repeated key kept.
+  void rearrange(std::uint32_t at) {
+    std::uint32_t end = out_at();
+    scratch_.assign(o_.view().data() + at, o_.view().data() + end);
+    const char* from = scratch_.data() - at;
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < sorting_.size(); ++k) {
+      auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
+      if (k + 1 == sorting_.size() || !same(key(sorting_[k]), key(sorting_[k + 1]))) sorting_[kept++] = sorting_[k];
+    }
+    // MessagePack may need a wider head than the byte kept for it; nothing else grows.
+    char* d = o_.room(4) - (end - at);
+    if constexpr (Msgpack) {
+      if (kept < 16) {
+        *d++ = static_cast<char>(0x80 + kept);
+      } else {
+        write_head(d, kept, true);
+        d += head_size(kept);
+      }
+    } else {
+      *d++ = '{';
+    }
+    for (std::size_t k = 0; k < kept; ++k) {
+      if constexpr (!Msgpack) {
+        if (k != 0) *d++ = ',';
+      }
+      const Sorted& m = sorting_[k];
+      json::copy_bytes(d, from + m.begin, m.end - m.begin);
+      d += m.end - m.begin;
+    }
+    if constexpr (!Msgpack) *d++ = '}';
+    o_.commit(d);
+  }
+
   // The final size of raw[begin, end), whose fixes are among those from `inner` on.
   std::size_t measure(std::uint32_t begin, std::uint32_t end, std::size_t inner) {
     std::size_t lo = ending_after(fixes_, inner, fixes_.size(), begin);
@@ -1069,6 +1129,7 @@ class OneWalk {
     std::uint32_t end;
   };
   std::vector<Sorted> sorting_;  // room for reorder()
+  std::string scratch_;          // room for rearrange()
 };
 
 // The one walk into `o`; false when it gives up.
