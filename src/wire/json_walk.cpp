@@ -586,8 +586,13 @@ std::size_t ending_after(const Blocks<Fix>& fixes, std::size_t lo, std::size_t h
   return lo;
 }
 
-// Copies the first output into the final one with every fix applied, or (with `D` a count
-// instead of a pointer) only measures the final output.
+// A final output that grows as it is written, for a Gather.
+struct Appending {
+  std::string* out;
+};
+
+// Copies the first output into the final one with every fix applied (through a pointer into room
+// made for it, or appended to a string), or (with `D` a count instead) only measures it.
 template <bool Msgpack, class D>
 class Gather {
  public:
@@ -616,14 +621,25 @@ class Gather {
 
  private:
   static constexpr bool kWrite = std::is_same_v<D, char*>;
+  static constexpr bool kAppend = std::is_same_v<D, Appending>;
 
   static D bytes(D d, const char* s, std::size_t n) {
-    if constexpr (kWrite) json::copy_bytes(d, s, n);
-    return d + n;
+    if constexpr (kAppend) {
+      d.out->append(s, n);
+      return d;
+    } else {
+      if constexpr (kWrite) json::copy_bytes(d, s, n);
+      return d + n;
+    }
   }
   static D byte(D d, char c) {
-    if constexpr (kWrite) *d = c;
-    return d + 1;
+    if constexpr (kAppend) {
+      d.out->push_back(c);
+      return d;
+    } else {
+      if constexpr (kWrite) *d = c;
+      return d + 1;
+    }
   }
 
   static D head(D d, std::uint64_t n, bool object) {
@@ -631,11 +647,10 @@ class Gather {
     if (n < 16) return byte(d, static_cast<char>(fix + n));
     unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
     int w = n < 65536 ? 2 : 4;
-    if constexpr (kWrite) {
-      d[0] = static_cast<char>(m);
-      for (int k = 1; k <= w; ++k) d[k] = static_cast<char>(n >> (8 * (w - k)));
-    }
-    return d + 1 + w;
+    char h[5];
+    h[0] = static_cast<char>(m);
+    for (int k = 1; k <= w; ++k) h[k] = static_cast<char>(n >> (8 * (w - k)));
+    return bytes(d, h, static_cast<std::size_t>(1 + w));
   }
 
   D apply(D d, std::size_t i) {
@@ -689,14 +704,18 @@ class Gather {
 template <bool Msgpack>
 class OneWalk {
  public:
-  OneWalk(std::string_view text, Arena& arena, json::Out& o)
-      : text_(text), p_(text.data()), end_(text.data() + text.size()), arena_(arena), o_(o) {}
+  // MessagePack goes into a buffer made for many short writes; JSON, written mostly as long runs
+  // of the text, straight into the string that holds it in the end.
+  using Sink = std::conditional_t<Msgpack, json::Out, std::string>;
+  OneWalk(std::string_view text, Arena& arena, Sink& o)
+      : text_(text), p_(text.data()), end_(text.data() + text.size()), run_(text.data()), arena_(arena), o_(o) {}
 
   void run() {
     space();
     value(0);
     space();
     if (p_ != end_) throw GiveUp{};
+    flush();
   }
 
   Blocks<Fix>& fixes() { return fixes_; }
@@ -706,8 +725,25 @@ class OneWalk {
 
  private:
   // Compact text has no whitespace: one test for the usual byte.
+  static bool at_space(const char* p, const char* end) {
+    return p != end && static_cast<unsigned char>(*p) <= ' ' && is_space(*p);
+  }
   void space() {
-    while (p_ != end_ && static_cast<unsigned char>(*p_) <= ' ' && is_space(*p_)) ++p_;
+    if (!at_space(p_, end_)) return;
+    flush();
+    do {
+      ++p_;
+    } while (at_space(p_, end_));
+    run_ = p_;
+  }
+  // As JSON, what is read is mostly written as it stands: the text from `run_` to the cursor is
+  // the output's still to be copied, and is copied as one piece when something else is written
+  // (whitespace left out, a string or number rewritten) or the output is looked at.
+  void flush() {
+    if constexpr (!Msgpack) {
+      o_.append(run_, static_cast<std::size_t>(p_ - run_));
+      run_ = p_;
+    }
   }
   // The next byte past whitespace, or -1 at the end of the text.
   int peek() {
@@ -715,7 +751,13 @@ class OneWalk {
     space();
     return p_ == end_ ? -1 : static_cast<unsigned char>(*p_);
   }
-  std::uint32_t out_at() const { return static_cast<std::uint32_t>(o_.size()); }
+  std::uint32_t out_at() const {
+    if constexpr (Msgpack) {
+      return static_cast<std::uint32_t>(o_.size());
+    } else {
+      return static_cast<std::uint32_t>(o_.size() + static_cast<std::size_t>(p_ - run_));
+    }
+  }
 
   void value(int depth) {
     if (p_ == end_) throw GiveUp{};
@@ -733,7 +775,7 @@ class OneWalk {
   void word(const char* w, std::size_t n, const char* as, std::size_t m) {
     if (static_cast<std::size_t>(end_ - p_) < n || std::memcmp(p_, w, n) != 0) throw GiveUp{};
     p_ += n;
-    o_.append(as, m);
+    if constexpr (Msgpack) o_.append(as, m);
   }
 
   // MessagePack marker and big-endian length or value.
@@ -769,20 +811,18 @@ class OneWalk {
     if (stop == end_) throw GiveUp{};
     if (*stop == '"') {
       p_ = stop + 1;
-      if constexpr (Msgpack) {
-        write_string(start, static_cast<std::size_t>(stop - start));
-      } else {
-        o_.append(start - 1, static_cast<std::size_t>(stop - start) + 2);
-      }
+      if constexpr (Msgpack) write_string(start, static_cast<std::size_t>(stop - start));
       return;
     }
     if (*stop != '\\') throw GiveUp{};
+    flush();
     Arena::Mark mark = arena_.mark();
     json::Reader r(text_.substr(static_cast<std::size_t>(p_ - text_.data())), arena_);
     std::string_view s = r.string_literal();
     p_ += r.here();
     write_string(s.data(), s.size());
     arena_.rewind(mark);
+    run_ = p_;
   }
 
   static bool digit(char c) { return c >= '0' && c <= '9'; }
@@ -806,12 +846,10 @@ class OneWalk {
     bool whole = p == end_ || (!digit(*p) && *p != '.' && *p != 'e' && *p != 'E');
     if (whole && (!negative || (v != 0 && v <= (std::uint64_t(1) << 63)))) {  // -0 is a float
       p_ = p;
-      if constexpr (Msgpack) {
-        return negative ? neg(static_cast<std::int64_t>(0 - v)) : uint(v);
-      } else {
-        return o_.append(start, static_cast<std::size_t>(p - start));
-      }
+      if constexpr (Msgpack) return negative ? neg(static_cast<std::int64_t>(0 - v)) : uint(v);
+      return;
     }
+    flush();
     json::Reader r(text_.substr(static_cast<std::size_t>(start - text_.data())), arena_);
     json::Number n = r.number();
     p_ = start + r.here();
@@ -826,6 +864,7 @@ class OneWalk {
         }
       }
     } else {
+      run_ = p_;
       switch (n.kind) {
         case json::Number::Kind::Uint: return json::write_u64(o_, n.u);
         case json::Number::Kind::Neg: return json::write_i64(o_, n.i);
@@ -860,7 +899,7 @@ class OneWalk {
     ++p_;
     std::uint32_t at = out_at();
     std::size_t inner = fixes_.size();
-    o_.push_back(Msgpack ? '\0' : '[');
+    if constexpr (Msgpack) o_.push_back('\0');
     std::uint64_t n = 0;
     if (peek() != ']') {
       for (;;) {
@@ -871,15 +910,10 @@ class OneWalk {
         if (c != ',') throw GiveUp{};
         ++p_;
         peek();
-        if constexpr (!Msgpack) o_.push_back(',');
       }
     }
     ++p_;
-    if constexpr (Msgpack) {
-      close_head(at, n, false, inner);
-    } else {
-      o_.push_back(']');
-    }
+    if constexpr (Msgpack) close_head(at, n, false, inner);
   }
 
   // The one-byte head of a MessagePack container, or a fix for a wider one.
@@ -911,6 +945,15 @@ class OneWalk {
     return fixes_.size() == inner && out_at() - at <= kSettle;
   }
 
+  // The output so far (behind the cursor, as JSON after a flush).
+  char* written() {
+    if constexpr (Msgpack) {
+      return const_cast<char*>(o_.view().data());  // the buffer is not const, only its view
+    } else {
+      return o_.data();
+    }
+  }
+
   // A MessagePack head of `n` elements (n >= 16) at `d`.
   static void write_head(char* d, std::uint64_t n, bool object) {
     int w = n < 65536 ? 2 : 4;
@@ -925,7 +968,7 @@ class OneWalk {
     fixes_.push_back(f);
     // The bookkeeping of the fixes stays below the size of the output (a first stretch aside).
     if (fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span) + bounds_.size() * sizeof(std::uint32_t) >
-        o_.size() + 65536) {
+        out_at() + std::size_t(65536)) {
       throw GiveUp{};
     }
   }
@@ -941,10 +984,10 @@ class OneWalk {
 
   void object(int depth) {
     enter(depth);
-    ++p_;
     std::uint32_t at = out_at();
+    ++p_;
     std::size_t inner = fixes_.size();
-    o_.push_back(Msgpack ? '\0' : '{');
+    if constexpr (Msgpack) o_.push_back('\0');
     std::size_t mark = members_.size();
     bool in_order = true;
     int c = peek();
@@ -959,14 +1002,7 @@ class OneWalk {
         if (in_order && members_.size() != mark && !less(key_of(members_.back()), key_of(m))) in_order = false;
         members_.push_back(m);
         p_ = stop + 1;
-        if constexpr (Msgpack) {
-          write_string(start, m.size);
-        } else {
-          char* d = o_.room(m.size + 3);
-          json::copy_bytes(d, start - 1, m.size + 2);
-          d[m.size + 2] = ':';
-          o_.commit(d + m.size + 3);
-        }
+        if constexpr (Msgpack) write_string(start, m.size);
         if (peek() != ':') throw GiveUp{};
         ++p_;
         peek();
@@ -976,20 +1012,17 @@ class OneWalk {
         if (c != ',') throw GiveUp{};
         ++p_;
         c = peek();
-        if constexpr (!Msgpack) o_.push_back(',');
       }
     }
     ++p_;
     std::uint64_t n = members_.size() - mark;
     if (in_order) {
-      if constexpr (Msgpack) {
-        close_head(at, n, true, inner);
-      } else {
-        o_.push_back('}');
-      }
+      if constexpr (Msgpack) close_head(at, n, true, inner);
     } else {
-      std::uint32_t last_end = out_at();
-      if constexpr (!Msgpack) o_.push_back('}');
+      // As JSON, the closing brace is behind the cursor, and the object goes into the output
+      // now to be put in order.
+      std::uint32_t last_end = out_at() - (Msgpack ? 0 : 1);
+      flush();
       reorder(at, mark, last_end, inner);
     }
     members_.resize(mark);
@@ -1072,16 +1105,17 @@ class OneWalk {
   // sorted members, the last of each repeated key kept.
   void rearrange(std::uint32_t at) {
     std::uint32_t end = out_at();
-    scratch_.assign(o_.view().data() + at, o_.view().data() + end);
-    const char* from = scratch_.data() - at;
+    std::memcpy(scratch_, written() + at, end - at);
+    const char* from = scratch_ - at;
     std::size_t kept = 0;
     for (std::size_t k = 0; k < sorting_.size(); ++k) {
       auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
       if (k + 1 == sorting_.size() || !same(key(sorting_[k]), key(sorting_[k + 1]))) sorting_[kept++] = sorting_[k];
     }
     // MessagePack may need a wider head than the byte kept for it; nothing else grows.
-    char* d = o_.room(4) - (end - at);
+    char* d;
     if constexpr (Msgpack) {
+      d = o_.room(4) - (end - at);
       if (kept < 16) {
         *d++ = static_cast<char>(0x80 + kept);
       } else {
@@ -1089,6 +1123,7 @@ class OneWalk {
         d += head_size(kept);
       }
     } else {
+      d = o_.data() + at;
       *d++ = '{';
     }
     for (std::size_t k = 0; k < kept; ++k) {
@@ -1099,8 +1134,12 @@ class OneWalk {
       json::copy_bytes(d, from + m.begin, m.end - m.begin);
       d += m.end - m.begin;
     }
-    if constexpr (!Msgpack) *d++ = '}';
-    o_.commit(d);
+    if constexpr (Msgpack) {
+      o_.commit(d);
+    } else {
+      *d++ = '}';
+      o_.resize(static_cast<std::size_t>(d - o_.data()));
+    }
   }
 
   // The final size of raw[begin, end), whose fixes are among those from `inner` on.
@@ -1114,8 +1153,9 @@ class OneWalk {
   std::string_view text_;
   const char* p_;
   const char* end_;
+  const char* run_;  // as JSON: where the text not yet copied to the output starts
   Arena& arena_;
-  json::Out& o_;
+  Sink& o_;
   std::int64_t grown_ = 0;  // how much longer the final output is than the first
   std::vector<Member> members_;  // of the open objects
   Blocks<Fix> fixes_;  // ascending `end`, in the order the containers closed
@@ -1129,12 +1169,13 @@ class OneWalk {
     std::uint32_t end;
   };
   std::vector<Sorted> sorting_;  // room for reorder()
-  std::string scratch_;          // room for rearrange()
+  char scratch_[kSettle];        // room for rearrange()
 };
 
 // The one walk into `o`; false when it gives up.
 template <bool Msgpack>
-bool walk_once(std::string_view text, Arena& arena, json::Out& o, Blocks<Fix>& fixes, Blocks<Span>& spans,
+bool walk_once(std::string_view text, Arena& arena, typename OneWalk<Msgpack>::Sink& o, Blocks<Fix>& fixes,
+               Blocks<Span>& spans,
                Blocks<std::uint32_t>& bounds, std::int64_t& grown) {
   if (text.size() > (std::size_t(1) << 29)) return false;
   OneWalk<Msgpack> walk(text, arena, o);
@@ -1156,30 +1197,22 @@ bool walk_once(std::string_view text, Arena& arena, json::Out& o, Blocks<Fix>& f
 
 bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
   std::size_t base = out.size();
-  std::string keep = out;  // restored when the walk gives up
-  json::Out o(std::move(out));
   Blocks<Fix> fixes;
   Blocks<Span> spans;
   Blocks<std::uint32_t> bounds;
   std::int64_t grown = 0;
-  if (!walk_once<false>(text, arena, o, fixes, spans, bounds, grown)) {
-    out = std::move(keep);
+  if (!walk_once<false>(text, arena, out, fixes, spans, bounds, grown)) {
+    out.resize(base);
     return false;
   }
-  if (fixes.empty()) {
-    out = o.take();
-    return true;
-  }
-  // The value before `base` in the first output is copied as it is.
-  std::string raw = o.take();
-  out.clear();
+  if (fixes.empty()) return true;
+  // The first output is copied with the fixes applied; the value before `base` as it is.
+  std::string raw = std::move(out);
+  out = std::string();
   out.reserve(raw.size() + 64);  // and room for what the caller appends (the decode output's end)
-  out.resize(raw.size());
-  std::memcpy(out.data(), raw.data(), base);
-  Gather<false, char*> g(raw.data(), fixes, spans, bounds);
-  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
-                     fixes.size());
-  out.resize(static_cast<std::size_t>(end - out.data()));
+  out.append(raw.data(), base);
+  Gather<false, Appending> g(raw.data(), fixes, spans, bounds);
+  g.copy(Appending{&out}, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0, fixes.size());
   return true;
 }
 
