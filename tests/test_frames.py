@@ -244,6 +244,40 @@ def test_json_payload_must_be_utf8(payload, message):
     assert decode_error(frame(header(), payload)) == message
 
 
+def _utf8_cases():
+    long = b"x" * 30
+    cases = [
+        # faults in a key or a value, within the first sixteen bytes of a string or past them,
+        # after strings that hold valid non-ASCII text
+        (b'{"a\xc3\xa9":1,"b":"' + long + b'\xff"}', b"\xff", 1),
+        (b'{"a\xc3\xa9":1,"' + long + b'\xff":2}', b"\xff", 1),
+        (b'["\xc3\xa9' + long + b'","\xe2\x82"]', b"\xe2", 2),
+        (b'"' + b"z" * 17 + b'\xc3"', b"\xc3", 1),
+        (b'["\xf0\x9f\x98\x80","\xf0\x9f\x98"]', b"\xf0\x9f\x98\x22", 3),
+        # strings with escapes, whose bytes the walk in one pass does not look at past the escape
+        (b'["\\n\xff"]', b"\xff", 1),
+        (b'{"\\u00e9":"\xff"}', b"\xff", 1),
+        # a fault counts before a reading error, wherever each is
+        (b'["\xff", x]', b"\xff", 1),
+        (b'[x, "\xff"]', b"\xff", 1),
+        (b'{"b":1,"a":"\xc3\xa9\xff"', b"\xff", 1),
+    ]
+    return [(p, f"invalid utf-8 sequence of {n} bytes from index {p.index(m)}") for p, m, n in cases]
+
+
+@pytest.mark.parametrize("payload, message", _utf8_cases())
+def test_json_payload_faults_inside_strings(payload, message):
+    assert decode_error(frame(header(), payload)) == message
+    # and the same with valid text: non-ASCII strings decode as they are
+    fixed = payload.replace(b"\xff", b"\xc3\xa9")
+    try:
+        text = fixed.decode()
+        json.loads(text)
+    except ValueError:
+        return
+    assert velmor.decode_frame(frame(header(), fixed)) == decoded(canonical(json.loads(text)), kind="patch")
+
+
 @pytest.mark.parametrize("payload, message", [
     ("x", "expected value at line 1 column 1"),
     ("1 2", "trailing characters at line 1 column 3"),

@@ -6,8 +6,14 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "json/scan.hpp"
+#include "json/utf8.hpp"
 #include "json/writer.hpp"
 #include "text.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velmor::wire {
 
@@ -570,6 +576,58 @@ class MsgpackOut {
 
 // ---- one walk -----------------------------------------------------------------------------
 
+// Where a plain run of a string that starts at `p` ends (as json::find_string_stop), and whether
+// a byte at or above 0x80 comes before that. Most strings are keys and short names: their first
+// sixteen bytes are looked at here, in line.
+struct StringStop {
+  const char* at;
+  bool high;
+};
+
+// Any byte at or above 0x80 in [p, end).
+inline bool any_high(const char* p, const char* end) {
+  std::uint64_t any = 0;
+  for (; end - p >= 8; p += 8) any |= json::load8(p);
+  for (; p != end; ++p) any |= static_cast<unsigned char>(*p);
+  return (any & (json::kOnes * 0x80)) != 0;
+}
+
+[[gnu::always_inline]] inline StringStop string_stop(const char* p, const char* end) {
+#if defined(__SSE2__)
+  if (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i below = _mm_set1_epi8(0x1F);
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                               _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
+    auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit))) {
+      return {p + __builtin_ctz(mask), (high & (mask - 1) & ~mask) != 0};
+    }
+    const char* stop = json::find_string_stop(p + 16, end);
+    return {stop, high != 0 || any_high(p + 16, stop)};
+  }
+#endif
+  const char* stop = json::find_string_stop(p, end);
+  return {stop, any_high(p, stop)};
+}
+
+// Copies `n` bytes (n >= 1) between buffers that do not overlap, sixteen at a time: the objects
+// put in order as they close are mostly too short for a call to pay.
+inline void copy_block(char* d, const char* s, std::size_t n) {
+  if (n < 16) return json::copy_bytes(d, s, n);
+  std::size_t k = 0;
+  for (; k + 16 <= n; k += 16) {
+    std::uint64_t a = json::load8(s + k), b = json::load8(s + k + 8);
+    json::store8(d + k, a);
+    json::store8(d + k + 8, b);
+  }
+  if (k != n) {
+    std::uint64_t a = json::load8(s + n - 16), b = json::load8(s + n - 8);
+    json::store8(d + n - 16, a);
+    json::store8(d + n - 8, b);
+  }
+}
+
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
 
@@ -722,6 +780,9 @@ class OneWalk {
   Blocks<Span>& spans() { return spans_; }
   Blocks<std::uint32_t>& bounds() { return bounds_; }
   std::int64_t grown() const { return grown_; }
+  // Whether the text may not be valid UTF-8 (only kept as JSON): outside strings any byte at or
+  // above 0x80 ends the walk, and the plain runs of strings that hold one were checked.
+  bool high() const { return high_; }
 
  private:
   // Compact text has no whitespace: one test for the usual byte.
@@ -803,11 +864,21 @@ class OneWalk {
     }
   }
 
+  // A plain run of a string with bytes at or above 0x80: valid UTF-8 on its own, or the whole
+  // text is checked afterwards (which then finds the fault and reports it as for any text).
+  void note_high(const char* start, const char* stop) {
+    if (!high_ && json::check_utf8(std::string_view(start, static_cast<std::size_t>(stop - start)))) high_ = true;
+  }
+
   // A string at the cursor. A plain one (no escape, no control character) is written as it
   // stands; one with escapes is read by the reader.
   void string() {
     const char* start = p_ + 1;
-    const char* stop = json::find_string_stop(start, end_);
+    StringStop found = string_stop(start, end_);
+    const char* stop = found.at;
+    if constexpr (!Msgpack) {
+      if (found.high) note_high(start, stop);
+    }
     if (stop == end_) throw GiveUp{};
     if (*stop == '"') {
       p_ = stop + 1;
@@ -816,6 +887,7 @@ class OneWalk {
     }
     if (*stop != '\\') throw GiveUp{};
     flush();
+    high_ = true;  // the rest of the string is not looked at here
     Arena::Mark mark = arena_.mark();
     json::Reader r(text_.substr(static_cast<std::size_t>(p_ - text_.data())), arena_);
     std::string_view s = r.string_literal();
@@ -995,7 +1067,11 @@ class OneWalk {
       for (;;) {
         if (c != '"') throw GiveUp{};
         const char* start = p_ + 1;
-        const char* stop = json::find_string_stop(start, end_);
+        StringStop found = string_stop(start, end_);
+        const char* stop = found.at;
+        if constexpr (!Msgpack) {
+          if (found.high) note_high(start, stop);
+        }
         if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
         Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start),
                  out_at()};
@@ -1105,7 +1181,7 @@ class OneWalk {
   // sorted members, the last of each repeated key kept.
   void rearrange(std::uint32_t at) {
     std::uint32_t end = out_at();
-    std::memcpy(scratch_, written() + at, end - at);
+    copy_block(scratch_, written() + at, end - at);
     const char* from = scratch_ - at;
     std::size_t kept = 0;
     for (std::size_t k = 0; k < sorting_.size(); ++k) {
@@ -1154,6 +1230,7 @@ class OneWalk {
   const char* p_;
   const char* end_;
   const char* run_;  // as JSON: where the text not yet copied to the output starts
+  bool high_ = false;  // as JSON: the text may not be valid UTF-8
   Arena& arena_;
   Sink& o_;
   std::int64_t grown_ = 0;  // how much longer the final output is than the first
@@ -1176,7 +1253,7 @@ class OneWalk {
 template <bool Msgpack>
 bool walk_once(std::string_view text, Arena& arena, typename OneWalk<Msgpack>::Sink& o, Blocks<Fix>& fixes,
                Blocks<Span>& spans,
-               Blocks<std::uint32_t>& bounds, std::int64_t& grown) {
+               Blocks<std::uint32_t>& bounds, std::int64_t& grown, bool* high = nullptr) {
   if (text.size() > (std::size_t(1) << 29)) return false;
   OneWalk<Msgpack> walk(text, arena, o);
   try {
@@ -1190,18 +1267,22 @@ bool walk_once(std::string_view text, Arena& arena, typename OneWalk<Msgpack>::S
   spans = std::move(walk.spans());
   bounds = std::move(walk.bounds());
   grown = walk.grown();
+  if (high != nullptr) *high = walk.high();
   return true;
 }
 
 }  // namespace
 
-bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
+bool rewrite_json(std::string_view text, Arena& arena, std::string& out, bool& ascii) {
   std::size_t base = out.size();
   Blocks<Fix> fixes;
   Blocks<Span> spans;
   Blocks<std::uint32_t> bounds;
   std::int64_t grown = 0;
-  if (!walk_once<false>(text, arena, out, fixes, spans, bounds, grown)) {
+  bool high = true;
+  bool done = walk_once<false>(text, arena, out, fixes, spans, bounds, grown, &high);
+  ascii = done && !high;
+  if (!done) {
     out.resize(base);
     return false;
   }

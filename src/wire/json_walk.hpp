@@ -181,8 +181,10 @@ struct MsgpackDraft {
 // the byte kept for them). It gives up, returning false with `out` as it was, on anything it does
 // not settle on its own: every reading error (the two walks above then report it), keys with
 // escapes, texts beyond 512 MiB, and objects to reorder whose bookkeeping would outgrow the
-// output. Otherwise the value is appended to `out` exactly as the two walks would write it.
-bool rewrite_json(std::string_view text, Arena& arena, std::string& out);
+// output. Otherwise the value is appended to `out` exactly as the two walks would write it, and
+// `ascii` tells whether the walk vouches for the text being valid UTF-8 (ASCII outside strings,
+// and every string's plain run checked); when not, the text may still be valid.
+bool rewrite_json(std::string_view text, Arena& arena, std::string& out, bool& ascii);
 
 // The one walk as MessagePack, in two steps so that the final bytes go straight into storage
 // sized for them: draft_msgpack walks (giving up as rewrite_json does) and tells the final size;
