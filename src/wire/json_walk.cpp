@@ -628,6 +628,34 @@ inline void copy_block(char* d, const char* s, std::size_t n) {
   }
 }
 
+// A stack of plain entries that grows by doubling, with no check but the one for room.
+template <class T>
+class Stack {
+ public:
+  std::size_t size() const { return size_; }
+  T* data() { return data_.get(); }
+  T& operator[](std::size_t i) { return data_[i]; }
+  T& back() { return data_[size_ - 1]; }
+  void push_back(const T& v) {
+    if (size_ == capacity_) grow();
+    data_[size_++] = v;
+  }
+  void shrink(std::size_t n) { size_ = n; }
+
+ private:
+  void grow() {
+    std::size_t n = capacity_ == 0 ? 64 : capacity_ * 2;
+    std::unique_ptr<T[]> d(new T[n]);
+    if (size_ != 0) std::memcpy(d.get(), data_.get(), size_ * sizeof(T));
+    data_ = std::move(d);
+    capacity_ = n;
+  }
+
+  std::unique_ptr<T[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
 
@@ -762,9 +790,9 @@ class Gather {
 template <bool Msgpack>
 class OneWalk {
  public:
-  // MessagePack goes into a buffer made for many short writes; JSON, written mostly as long runs
+  // MessagePack goes into room made for many short writes; JSON, written mostly as long runs
   // of the text, straight into the string that holds it in the end.
-  using Sink = std::conditional_t<Msgpack, json::Out, std::string>;
+  using Sink = std::conditional_t<Msgpack, Room, std::string>;
   OneWalk(std::string_view text, Arena& arena, Sink& o)
       : text_(text), p_(text.data()), end_(text.data() + text.size()), run_(text.data()), arena_(arena), o_(o) {}
 
@@ -991,8 +1019,8 @@ class OneWalk {
   // The one-byte head of a MessagePack container, or a fix for a wider one.
   void close_head(std::uint32_t at, std::uint64_t n, bool object, std::size_t inner) {
     if (n < 16) {
-      // The byte kept at `at`, behind the cursor: the buffer is not const, only its view.
-      *(const_cast<char*>(o_.view().data()) + at) = static_cast<char>((object ? 0x80 : 0x90) + n);
+      // The byte kept at `at`, behind the cursor.
+      o_.data()[at] = static_cast<char>((object ? 0x80 : 0x90) + n);
       return;
     }
     if (settled(at, inner)) {
@@ -1020,7 +1048,7 @@ class OneWalk {
   // The output so far (behind the cursor, as JSON after a flush).
   char* written() {
     if constexpr (Msgpack) {
-      return const_cast<char*>(o_.view().data());  // the buffer is not const, only its view
+      return o_.data();
     } else {
       return o_.data();
     }
@@ -1045,11 +1073,23 @@ class OneWalk {
     }
   }
 
-  // A member of an open object: its key in the text and where it starts in the output.
+  // A member of an open object: its key in the text and where it starts in the output (and,
+  // once its object is to be put in order, where it ends).
   struct Member {
     std::uint32_t key;  // offset in the text of the key's first byte
     std::uint32_t size;
     std::uint32_t begin;
+    std::uint32_t end;
+  };
+  using Sorted = Member;
+  // The members of the object being put in order, in place on the stack of open members.
+  struct Sorting {
+    Member* first;
+    std::size_t n;
+    std::size_t size() const { return n; }
+    Member& operator[](std::size_t i) const { return first[i]; }
+    Member* begin() const { return first; }
+    Member* end() const { return first + n; }
   };
 
   std::string_view key_of(const Member& m) const { return {text_.data() + m.key, m.size}; }
@@ -1074,7 +1114,7 @@ class OneWalk {
         }
         if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
         Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start),
-                 out_at()};
+                 out_at(), 0};
         if (in_order && members_.size() != mark && !less(key_of(members_.back()), key_of(m))) in_order = false;
         members_.push_back(m);
         p_ = stop + 1;
@@ -1101,7 +1141,7 @@ class OneWalk {
       flush();
       reorder(at, mark, last_end, inner);
     }
-    members_.resize(mark);
+    members_.shrink(mark);
   }
 
   // Sorts the members read since `mark` by key, keeps the last of each repeated one and notes
@@ -1109,12 +1149,10 @@ class OneWalk {
   void reorder(std::uint32_t at, std::size_t mark, std::uint32_t last_end, std::size_t inner) {
     // Each member with where it ends: before the comma that follows it (as JSON), or where the
     // next begins; the last one at the closing brace.
-    sorting_.clear();
-    for (std::size_t k = mark; k < members_.size(); ++k) {
-      const Member& m = members_[k];
-      std::uint32_t e = k + 1 == members_.size() ? last_end : members_[k + 1].begin - (Msgpack ? 0 : 1);
-      sorting_.push_back(Sorted{m.key, m.size, m.begin, e});
-    }
+    std::size_t top = members_.size();
+    for (std::size_t k = mark; k + 1 < top; ++k) members_[k].end = members_[k + 1].begin - (Msgpack ? 0 : 1);
+    members_[top - 1].end = last_end;
+    sorting_ = Sorting{members_.data() + mark, top - mark};
     auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
     auto before = [&](const Sorted& a, const Sorted& b) { return less(key(a), key(b)); };
     if (sorting_.size() <= 16) {
@@ -1234,18 +1272,12 @@ class OneWalk {
   Arena& arena_;
   Sink& o_;
   std::int64_t grown_ = 0;  // how much longer the final output is than the first
-  std::vector<Member> members_;  // of the open objects
+  Stack<Member> members_;  // of the open objects
   Blocks<Fix> fixes_;  // ascending `end`, in the order the containers closed
   Blocks<Span> spans_;
   Blocks<std::uint32_t> bounds_;
   std::vector<Span> pieces_;  // room for reorder()
-  struct Sorted {
-    std::uint32_t key;
-    std::uint32_t size;
-    std::uint32_t begin;
-    std::uint32_t end;
-  };
-  std::vector<Sorted> sorting_;  // room for reorder()
+  Sorting sorting_{};  // for reorder()
   char scratch_[kSettle];        // room for rearrange()
 };
 
@@ -1298,10 +1330,10 @@ bool rewrite_json(std::string_view text, Arena& arena, std::string& out, bool& a
 }
 
 bool draft_msgpack(std::string_view text, Arena& arena, MsgpackDraft& draft) {
-  json::Out o(text.size() + 64);
+  Room o(text.size() + 64);
   std::int64_t grown = 0;
   if (!walk_once<true>(text, arena, o, draft.fixes, draft.spans, draft.bounds, grown)) return false;
-  draft.raw = o.take();
+  draft.raw = std::move(o);
   draft.size = static_cast<std::size_t>(static_cast<std::int64_t>(draft.raw.size()) + grown);
   return true;
 }
