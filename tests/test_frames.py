@@ -406,6 +406,19 @@ def _settling_cases() -> list[str]:
         ]
     for _ in range(40):
         cases.append(_fixed_up(rnd).replace('"s"', '"' + "s" * rnd.choice([100, 500, 1000]) + '"'))
+    # objects whose first member belongs further on (taken out and written again where it falls):
+    # short or long, as it stands in the text or rewritten (whitespace, a float, an escape), with
+    # objects to put in order inside; then followed by keys in order, out of order, or by the
+    # same key again
+    unsettled = '{"y":"' + "p" * 1100 + '","x":1}'
+    firsts = ['"z":1', '"z":"' + "q" * 500 + '"', '"z":"' + "q" * 520 + '"', '"z":{"b":1,"a":2}',
+              '"z" : 1.50', '"z":"\\n"', '"z":' + unsettled, '"z":[' + unsettled + "]"]
+    rests = ['"a":1', '"a":1,"b":2', '"a":1,"z":3', '"a":1,"b":2,"zz":3', '"a":1,"y":2,"b":3',
+             '"z":0,"a":1', '"a":1,"z":2,"z":3', '"a":{"n":1,"m":2},"b":' + unsettled]
+    for first in firsts:
+        for rest in rests:
+            one = "{" + first + "," + rest + "}"
+            cases += [one, '{"z":1,"a":' + one + ',"b":[' + one + "," + one + "]}"]
     damaged = []
     for text in cases[:40]:
         at = rnd.randrange(1, len(text))

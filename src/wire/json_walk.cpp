@@ -934,6 +934,7 @@ class OneWalk {
     if constexpr (Msgpack) o_.push_back('\0');
     std::size_t mark = members_.size();
     bool in_order = true;
+    Held held;
     int c = peek();
     if (c != '}') {
       for (;;) {
@@ -945,9 +946,16 @@ class OneWalk {
           if (found.high) note_high(start, stop);
         }
         if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
-        Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start),
-                 out_at(), 0};
-        if (in_order && members_.size() != mark && !less(key_of(members_.back()), key_of(m))) in_order = false;
+        Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start), 0, 0};
+        if (held.size != 0 && !less(key_of(m), key_of(held.member))) place(held, false);
+        if (in_order && members_.size() != mark && !less(key_of(members_.back()), key_of(m))) {
+          // Held only when it comes strictly after: a repeated key keeps its place in the text's order.
+          if (Msgpack || held.size != 0 || members_.size() != mark + 1 || !less(key_of(m), key_of(members_.back())) ||
+              !hold(held, inner)) {
+            in_order = false;
+          }
+        }
+        m.begin = out_at();
         members_.push_back(m);
         p_ = stop + 1;
         if constexpr (Msgpack) write_string(start, m.size);
@@ -960,6 +968,10 @@ class OneWalk {
         if (c != ',') throw GiveUp{};
         ++p_;
         c = peek();
+      }
+      if (held.size != 0) {
+        place(held, true);
+        if (in_order && !less(key_of(members_[members_.size() - 2]), key_of(members_.back()))) in_order = false;
       }
     }
     ++p_;
@@ -974,6 +986,77 @@ class OneWalk {
       reorder(at, mark, last_end, inner);
     }
     members_.shrink(mark);
+  }
+
+  // An object's first member, when the second key comes before it (as in objects whose members
+  // are written with a name or kind first): it is taken out of the output and written again
+  // where its key falls among those that follow, so that an object otherwise in order needs no
+  // reordering, and its bytes are the only ones moved.
+  struct Held {
+    Member member{};
+    const char* text = nullptr;  // its bytes, when they are the text's own (as JSON)
+    std::size_t at = 0;          // else where they are kept in `held_`
+    std::uint32_t size = 0;      // their number; 0 when no member is held
+  };
+  static constexpr std::uint32_t kHold = 512;
+
+  // Takes the object's only member so far out of the output, when it is short and holds nothing
+  // waiting for the final copy; false when it stays.
+  bool hold(Held& h, std::size_t inner) {
+    if (fixes_.size() != inner) return false;
+    const Member& m = members_.back();
+    std::uint32_t end = out_at() - (Msgpack ? 0 : 1);  // as JSON, before the comma
+    if (end - m.begin > kHold) return false;
+    h.member = m;
+    h.size = end - m.begin;
+    if constexpr (!Msgpack) {
+      if (m.begin >= o_.size()) {
+        // Still in the run of text to copy (which ends with the comma): it is left there, and
+        // only what comes before it is copied.
+        h.text = run_ + (m.begin - o_.size());
+        o_.append(run_, static_cast<std::size_t>(h.text - run_));
+        run_ = p_;
+        members_.shrink(members_.size() - 1);
+        return true;
+      }
+    }
+    flush();
+    h.text = nullptr;
+    h.at = held_.size();
+    held_.append(written() + m.begin, h.size);
+    truncate(m.begin);
+    members_.shrink(members_.size() - 1);
+    return true;
+  }
+
+  // Writes the held member back before the key at the cursor, or at the end of the object.
+  void place(Held& h, bool last) {
+    flush();
+    // As JSON the output ends with the comma before the key at the cursor; at the end it needs one.
+    if constexpr (!Msgpack) {
+      if (last) o_.push_back(',');
+    }
+    h.member.begin = out_at();
+    if (h.text != nullptr) {
+      o_.append(h.text, h.size + (last ? 0 : 1));  // with the comma after it, as in the text
+    } else {
+      o_.append(held_.data() + h.at, h.size);
+      if constexpr (!Msgpack) {
+        if (!last) o_.push_back(',');
+      }
+      held_.resize(h.at);
+    }
+    run_ = p_;
+    members_.push_back(h.member);
+    h.size = 0;
+  }
+
+  void truncate(std::uint32_t n) {
+    if constexpr (Msgpack) {
+      o_.commit(o_.data() + n);
+    } else {
+      o_.resize(n);
+    }
   }
 
   // Sorts the members read since `mark` by key, keeps the last of each repeated one and notes
@@ -1105,6 +1188,7 @@ class OneWalk {
   Sink& o_;
   std::int64_t grown_ = 0;  // how much longer the final output is than the first
   Stack<Member> members_;  // of the open objects
+  std::string held_;       // the bytes of the members held, of every open object
   Blocks<Fix> fixes_;  // ascending `end`, in the order the containers closed
   Blocks<Span> spans_;
   Blocks<std::uint32_t> bounds_;
