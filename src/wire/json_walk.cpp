@@ -680,9 +680,16 @@ class OneWalk {
     }
   }
 
+  // The value at the cursor, past any whitespace before it.
   void value(int depth) {
     if (p_ == end_) throw GiveUp{};
     switch (*p_) {
+      case ' ':
+      case '\n':
+      case '\t':
+      case '\r':
+        space();
+        return value(depth);
       case '"': return string();
       case '{': return object(depth + 1);
       case '[': return array(depth + 1);
@@ -841,7 +848,6 @@ class OneWalk {
         if (c == ']') break;
         if (c != ',') throw GiveUp{};
         ++p_;
-        peek();
       }
     }
     ++p_;
@@ -959,9 +965,9 @@ class OneWalk {
         members_.push_back(m);
         p_ = stop + 1;
         if constexpr (Msgpack) write_string(start, m.size);
-        if (peek() != ':') throw GiveUp{};
+        // Compact text has the colon right after the key.
+        if ((p_ == end_ || *p_ != ':') && peek() != ':') throw GiveUp{};
         ++p_;
-        peek();
         value(depth);
         c = peek();
         if (c == '}') break;
