@@ -714,11 +714,16 @@ class OneWalk {
     o_.commit(d + 1 + n);
   }
 
-  void write_string(const char* s, std::size_t n) {
+  [[gnu::always_inline]] void write_string(const char* s, std::size_t n) {
     if constexpr (Msgpack) {
       if (n < 32) {
-        o_.push_back(static_cast<char>(0xA0 + n));
-      } else if (n < 256) {
+        // Most strings: the marker and the bytes in one piece of room.
+        char* d = o_.room(n + 1);
+        *d = static_cast<char>(0xA0 + n);
+        json::copy_bytes(d + 1, s, n);
+        return o_.commit(d + 1 + n);
+      }
+      if (n < 256) {
         be(0xD9, n, 1);
       } else if (n < 65536) {
         be(0xDA, n, 2);
@@ -855,12 +860,15 @@ class OneWalk {
   }
 
   // The one-byte head of a MessagePack container, or a fix for a wider one.
-  void close_head(std::uint32_t at, std::uint64_t n, bool object, std::size_t inner) {
+  [[gnu::always_inline]] void close_head(std::uint32_t at, std::uint64_t n, bool object, std::size_t inner) {
     if (n < 16) {
       // The byte kept at `at`, behind the cursor.
       o_.data()[at] = static_cast<char>((object ? 0x80 : 0x90) + n);
       return;
     }
+    wide_head(at, n, object, inner);
+  }
+  void wide_head(std::uint32_t at, std::uint64_t n, bool object, std::size_t inner) {
     if (settled(at, inner)) {
       // Small enough to move right away: the contents go up by what the head grows.
       std::size_t w = head_size(n) - 1;
@@ -1076,18 +1084,24 @@ class OneWalk {
     sorting_ = Sorting{members_.data() + mark, top - mark};
     auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
     auto before = [&](const Sorted& a, const Sorted& b) { return less(key(a), key(b)); };
+    // Whether a key repeats: a repeated key ends up right after its equal.
+    bool repeats = true;
     if (sorting_.size() <= 16) {
-      // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
+      // Small objects (the usual case) sort in place without the merge buffer of stable_sort;
+      // each insertion stops at a key no greater, which is equal exactly when the key repeats.
+      repeats = false;
       for (std::size_t k = 1; k < sorting_.size(); ++k) {
         Sorted m = sorting_[k];
         std::size_t j = k;
-        for (; j != 0 && before(m, sorting_[j - 1]); --j) sorting_[j] = sorting_[j - 1];
+        int c = 0;
+        for (; j != 0 && (c = compare(key(m), key(sorting_[j - 1]))) < 0; --j) sorting_[j] = sorting_[j - 1];
+        if (j != 0 && c == 0) repeats = true;
         sorting_[j] = m;
       }
     } else {
       std::stable_sort(sorting_.begin(), sorting_.end(), before);
     }
-    if (settled(at, inner)) return rearrange(at);
+    if (settled(at, inner)) return rearrange(at, repeats);
     Fix f{at, out_at(), 0, 0, 0, 0};
     pieces_.clear();
     bool dropped = false;
@@ -1138,14 +1152,17 @@ class OneWalk {
 
   // Writes the object at `at`, the last thing written and with no fix inside, over again with its
   // sorted members, the last of each repeated key kept.
-  void rearrange(std::uint32_t at) {
+  void rearrange(std::uint32_t at, bool repeats) {
     std::uint32_t end = out_at();
     copy_block(scratch_, written() + at, end - at);
     const char* from = scratch_ - at;
-    std::size_t kept = 0;
-    for (std::size_t k = 0; k < sorting_.size(); ++k) {
-      auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
-      if (k + 1 == sorting_.size() || !same(key(sorting_[k]), key(sorting_[k + 1]))) sorting_[kept++] = sorting_[k];
+    std::size_t kept = sorting_.size();
+    if (repeats) {
+      kept = 0;
+      for (std::size_t k = 0; k < sorting_.size(); ++k) {
+        auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
+        if (k + 1 == sorting_.size() || !same(key(sorting_[k]), key(sorting_[k + 1]))) sorting_[kept++] = sorting_[k];
+      }
     }
     // MessagePack may need a wider head than the byte kept for it; nothing else grows.
     char* d;
