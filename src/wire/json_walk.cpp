@@ -580,6 +580,12 @@ class MsgpackOut {
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
 
+// less() of two keys, in line where their first bytes differ (most neighbouring keys).
+[[gnu::always_inline]] inline bool key_less(std::string_view a, std::string_view b) {
+  if (!a.empty() && !b.empty() && a[0] != b[0]) return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+  return less(a, b);
+}
+
 // Where a plain run of a string that starts at `p` ends (as json::find_string_stop), and whether
 // a byte at or above 0x80 comes before that. Most strings are keys and short names: their first
 // sixteen bytes are looked at here, in line.
@@ -961,10 +967,10 @@ class OneWalk {
         }
         if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
         Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start), 0, 0};
-        if (held.size != 0 && !less(key_of(m), key_of(held.member))) place(held, false);
-        if (in_order && members_.size() != mark && !less(key_of(members_.back()), key_of(m))) {
+        if (held.size != 0 && !key_less(key_of(m), key_of(held.member))) place(held, false);
+        if (in_order && members_.size() != mark && !key_less(key_of(members_.back()), key_of(m))) {
           // Held only when it comes strictly after: a repeated key keeps its place in the text's order.
-          if (Msgpack || held.size != 0 || members_.size() != mark + 1 || !less(key_of(m), key_of(members_.back())) ||
+          if (Msgpack || held.size != 0 || members_.size() != mark + 1 || !key_less(key_of(m), key_of(members_.back())) ||
               !hold(held, inner)) {
             in_order = false;
           }
@@ -985,7 +991,7 @@ class OneWalk {
       }
       if (held.size != 0) {
         place(held, true);
-        if (in_order && !less(key_of(members_[members_.size() - 2]), key_of(members_.back()))) in_order = false;
+        if (in_order && !key_less(key_of(members_[members_.size() - 2]), key_of(members_.back()))) in_order = false;
       }
     }
     ++p_;
