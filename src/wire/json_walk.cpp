@@ -750,7 +750,7 @@ class OneWalk {
 
   // A string at the cursor. A plain one (no escape, no control character) is written as it
   // stands; one with escapes is read by the reader.
-  void string() {
+  [[gnu::always_inline]] void string() {
     const char* start = p_ + 1;
     StringStop found = string_stop(start, end_);
     const char* stop = found.at;
