@@ -244,6 +244,40 @@ def test_json_payload_must_be_utf8(payload, message):
     assert decode_error(frame(header(), payload)) == message
 
 
+def _utf8_cases():
+    long = b"x" * 30
+    cases = [
+        # faults in a key or a value, within the first sixteen bytes of a string or past them,
+        # after strings that hold valid non-ASCII text
+        (b'{"a\xc3\xa9":1,"b":"' + long + b'\xff"}', b"\xff", 1),
+        (b'{"a\xc3\xa9":1,"' + long + b'\xff":2}', b"\xff", 1),
+        (b'["\xc3\xa9' + long + b'","\xe2\x82"]', b"\xe2", 2),
+        (b'"' + b"z" * 17 + b'\xc3"', b"\xc3", 1),
+        (b'["\xf0\x9f\x98\x80","\xf0\x9f\x98"]', b"\xf0\x9f\x98\x22", 3),
+        # strings with escapes, whose bytes the walk in one pass does not look at past the escape
+        (b'["\\n\xff"]', b"\xff", 1),
+        (b'{"\\u00e9":"\xff"}', b"\xff", 1),
+        # a fault counts before a reading error, wherever each is
+        (b'["\xff", x]', b"\xff", 1),
+        (b'[x, "\xff"]', b"\xff", 1),
+        (b'{"b":1,"a":"\xc3\xa9\xff"', b"\xff", 1),
+    ]
+    return [(p, f"invalid utf-8 sequence of {n} bytes from index {p.index(m)}") for p, m, n in cases]
+
+
+@pytest.mark.parametrize("payload, message", _utf8_cases())
+def test_json_payload_faults_inside_strings(payload, message):
+    assert decode_error(frame(header(), payload)) == message
+    # and the same with valid text: non-ASCII strings decode as they are
+    fixed = payload.replace(b"\xff", b"\xc3\xa9")
+    try:
+        text = fixed.decode()
+        json.loads(text)
+    except ValueError:
+        return
+    assert velmor.decode_frame(frame(header(), fixed)) == decoded(canonical(json.loads(text)), kind="patch")
+
+
 @pytest.mark.parametrize("payload, message", [
     ("x", "expected value at line 1 column 1"),
     ("1 2", "trailing characters at line 1 column 3"),
@@ -350,6 +384,79 @@ def test_random_payloads_whose_containers_are_rewritten_out_of_order():
         encoded = velmor.encode_frame(text, "m", "snapshot", 1, MSGPACK)
         assert encoded.endswith(pack(value)), text
         assert velmor.decode_frame(encoded) == expected, text
+
+
+def _settling_cases() -> list[str]:
+    """Texts whose containers are put in order as they close or left to the final copy, around
+    the length where one gives way to the other: out-of-order objects and long arrays of about a
+    kilobyte, nested in each other, with repeated keys, whitespace and damage."""
+    rnd = random.Random(20261211)
+    cases = []
+    for fill in (980, 1000, 1010, 1016, 1020, 1024, 1030, 1100, 2100):
+        pad = "p" * fill
+        inner = '{"y":"' + pad + '","x":{"d":1,"c":[' + ",".join(["7"] * 17) + ']}}'
+        cases += [
+            '{"b":"' + pad + '","a":0}',
+            '{"b":"' + pad + '","a":0,"b":1}',
+            '{"b":1,"a":"' + pad + '","b":"' + pad + '"}',
+            "[" + ",".join(['"' + pad[:fill // 20] + '"'] * 20) + "]",
+            '{"z":' + inner + ',"a":[' + inner + "," + inner + '],"m":{"n":' + inner + "}}",
+            '{"z":[' + ",".join([inner] * 3) + '],"z":' + inner + ',"a":1}',
+            '{ "q" : ' + inner + ' ,\n "a" :\t[ ' + inner + " ] }",
+        ]
+    for _ in range(40):
+        cases.append(_fixed_up(rnd).replace('"s"', '"' + "s" * rnd.choice([100, 500, 1000]) + '"'))
+    # objects whose first member belongs further on (taken out and written again where it falls):
+    # short or long, as it stands in the text or rewritten (whitespace, a float, an escape), with
+    # objects to put in order inside; then followed by keys in order, out of order, or by the
+    # same key again
+    unsettled = '{"y":"' + "p" * 1100 + '","x":1}'
+    firsts = ['"z":1', '"z":"' + "q" * 500 + '"', '"z":"' + "q" * 520 + '"', '"z":{"b":1,"a":2}',
+              '"z" : 1.50', '"z":"\\n"', '"z":' + unsettled, '"z":[' + unsettled + "]"]
+    rests = ['"a":1', '"a":1,"b":2', '"a":1,"z":3', '"a":1,"b":2,"zz":3', '"a":1,"y":2,"b":3',
+             '"z":0,"a":1', '"a":1,"z":2,"z":3', '"a":{"n":1,"m":2},"b":' + unsettled]
+    for first in firsts:
+        for rest in rests:
+            one = "{" + first + "," + rest + "}"
+            cases += [one, '{"z":1,"a":' + one + ',"b":[' + one + "," + one + "]}"]
+    damaged = []
+    for text in cases[:40]:
+        at = rnd.randrange(1, len(text))
+        damaged += [text[:at], text[:at] + "}" + text[at:], text[:at] + '"\x01' + text[at:]]
+    return cases + damaged
+
+
+def test_one_walk_writes_and_refuses_what_the_two_walks_do():
+    # A key with an escape sends the text to the two walks; the same key written plainly (padded
+    # to the same length, so that every error position matches) lets the one walk take it, and
+    # either way the frames, the decode outputs and the errors must match byte for byte.
+    for text in _settling_cases():
+        one = '[{"a":0}     ,' + text + "]"
+        two = '[{"\\u0061":0},' + text + "]"
+        for codec in (JSON, MSGPACK):
+            try:
+                a = velmor.encode_frame(one, "m", "snapshot", 1, codec)
+            except ValueError as e:
+                a = str(e)
+            try:
+                b = velmor.encode_frame(two, "m", "snapshot", 1, codec)
+            except ValueError as e:
+                b = str(e)
+            if codec == MSGPACK:
+                assert a == b, (codec, text)
+                if isinstance(a, str):
+                    continue
+            else:
+                assert isinstance(a, bytes) and isinstance(b, bytes)
+            try:
+                da = velmor.decode_frame(a)
+            except ValueError as e:
+                da = str(e)
+            try:
+                db = velmor.decode_frame(b)
+            except ValueError as e:
+                db = str(e)
+            assert da == db, (codec, text)
 
 
 # ---- the Python functions ---------------------------------------------------------------------

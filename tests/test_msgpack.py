@@ -318,3 +318,151 @@ def test_random_payload_mutations_give_a_text_or_a_value_error():
         except ValueError:
             pass
     assert time.perf_counter() - start < 30
+
+
+# ---- maps out of order ------------------------------------------------------------------------
+
+class Pairs(list):
+    """A map as the (key, value) pairs a payload holds, in that order and maybe repeated."""
+
+
+def pack_pairs(v) -> bytes:
+    if isinstance(v, Pairs):
+        head = bytes([0x80 + len(v)]) if len(v) < 16 else b"\xde" + struct.pack(">H", len(v))
+        return head + b"".join(pack(k) + pack_pairs(x) for k, x in v)
+    if isinstance(v, list):
+        head = bytes([0x90 + len(v)]) if len(v) < 16 else b"\xdc" + struct.pack(">H", len(v))
+        return head + b"".join(pack_pairs(x) for x in v)
+    return pack(v)
+
+
+class Refused(Exception):
+    pass
+
+
+def unpack(data: bytes):
+    """The value a payload holds (a repeated key keeping its last value), from the format's rules;
+    Refused for whatever decoding must refuse, nesting deeper than a JSON reader allows included."""
+    at = 0
+
+    def take(n):
+        nonlocal at
+        if len(data) - at < n:
+            raise Refused
+        at += n
+        return data[at - n:at]
+
+    def string(n):
+        try:
+            return take(n).decode("utf-8")
+        except UnicodeDecodeError:
+            raise Refused from None
+
+    def value(depth):
+        (m,) = take(1)
+        if m < 0x80:
+            return m
+        if m >= 0xE0:
+            return m - 256
+        if m < 0xA0 or m in (0xDC, 0xDD, 0xDE, 0xDF):
+            if depth == 127:
+                raise Refused
+            if m < 0x90 or m >= 0xDE:
+                n = m & 0x0F if m < 0x90 else int.from_bytes(take(2 if m == 0xDE else 4), "big")
+                out = {}
+                for _ in range(n):
+                    (k,) = take(1)
+                    if 0xA0 <= k < 0xC0:
+                        key = string(k & 0x1F)
+                    elif 0xD9 <= k <= 0xDB:
+                        key = string(int.from_bytes(take(1 << (k - 0xD9)), "big"))
+                    else:
+                        raise Refused
+                    out.pop(key, None)
+                    out[key] = value(depth + 1)
+                return out
+            n = m & 0x0F if m < 0xA0 else int.from_bytes(take(2 if m == 0xDC else 4), "big")
+            return [value(depth + 1) for _ in range(n)]
+        if m < 0xC0:
+            return string(m & 0x1F)
+        if m == 0xC0:
+            return None
+        if m in (0xC2, 0xC3):
+            return m == 0xC3
+        if m == 0xCA:
+            return struct.unpack(">f", take(4))[0]
+        if m == 0xCB:
+            return struct.unpack(">d", take(8))[0]
+        if 0xCC <= m <= 0xCF:
+            return int.from_bytes(take(1 << (m - 0xCC)), "big")
+        if 0xD0 <= m <= 0xD3:
+            return int.from_bytes(take(1 << (m - 0xD0)), "big", signed=True)
+        if 0xD9 <= m <= 0xDB:
+            return string(int.from_bytes(take(1 << (m - 0xD9)), "big"))
+        raise Refused
+
+    return value(0)
+
+
+def _unordered(rnd: random.Random, depth: int = 0, fill: int = 0):
+    if depth == 4 or rnd.random() < 0.25:
+        return rnd.choice([0, -5, 300, 1.5, "s" * rnd.choice([1, 40, fill or 3]), None, True, "\u00e9", [], Pairs()])
+    if rnd.random() < 0.3:
+        return [_unordered(rnd, depth + 1, fill) for _ in range(rnd.choice([1, 2, 16, 17]))]
+    keys = rnd.sample("abcdefghijklmnopqrs", rnd.choice([1, 2, 3, 5, 16, 17]))
+    pairs = Pairs()
+    for k in keys:
+        for _ in range(rnd.choice([1, 1, 1, 2])):
+            pairs.append((k * rnd.choice([1, 1, 9]), _unordered(rnd, depth + 1, fill)))
+    if rnd.random() < 0.8:
+        rnd.shuffle(pairs)
+    return pairs
+
+
+def _unordered_payloads() -> list[bytes]:
+    rnd = random.Random(20261211)
+    payloads = []
+    # maps put in order as they close and those left to the final copy, around the length where
+    # one gives way to the other, nested in each other
+    for fill in (990, 1000, 1010, 1012, 1015, 1020, 1030, 2000):
+        big = "p" * fill
+        inner = Pairs([("y", big), ("x", Pairs([("d", 1), ("c", [7] * 17)]))])
+        payloads += [
+            pack_pairs(Pairs([("b", big), ("a", 0)])),
+            pack_pairs(Pairs([("b", big), ("a", 0), ("b", 1)])),
+            pack_pairs(Pairs([("z", inner), ("a", [inner, inner]), ("m", Pairs([("n", inner)]))])),
+            pack_pairs(Pairs([("z", [inner] * 3), ("z", inner), ("a", 1)])),
+        ]
+    for fill in (0, 400, 1000):
+        payloads += [pack_pairs(_unordered(rnd, fill=fill)) for _ in range(30)]
+    return payloads
+
+
+def test_maps_out_of_order_decode_as_the_reference_reads_them():
+    for payload in _unordered_payloads():
+        assert decode(payload) == decoded(canonical(unpack(payload))), payload.hex()
+
+
+def test_damaged_maps_out_of_order_are_refused_or_read_as_the_reference_reads_them():
+    rnd = random.Random(12)
+    seeds = _unordered_payloads()
+    seeds.append(pack_pairs(Pairs([("b", 0), ("a", "\u00e9" * 20)])))
+    for _ in range(3000):
+        data = bytearray(rnd.choice(seeds))
+        for _ in range(rnd.randrange(1, 3)):
+            if not data:
+                break
+            i = rnd.randrange(len(data))
+            if rnd.random() < 0.5:
+                data[i] = rnd.choice([rnd.randrange(256), 0xFF, 0xC1, 0x81, 0xA1, 0x91])
+            else:
+                del data[i:i + rnd.randrange(1, 3)]
+        try:
+            expected = decoded(canonical(unpack(bytes(data))))
+        except Refused:
+            with pytest.raises(ValueError):
+                decode(bytes(data))
+            continue
+        except RecursionError:
+            continue
+        assert decode(bytes(data)) == expected, bytes(data).hex()

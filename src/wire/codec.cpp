@@ -71,19 +71,27 @@ bool decode_payload(const trasken::Header& header, Codec codec, std::string_view
                     std::string& out, Error& error) {
   std::size_t fixed = header.model_type.size() + 64;
   if (codec == Codec::Json) {
-    if (auto fault = json::check_utf8(bytes)) {
-      error = Error{json::describe(*fault)};
-      return false;
-    }
+    // The whole payload is valid UTF-8 before anything else counts: the one walk tells when the
+    // text it took is plain ASCII, and the check is made when it did not, or gave up.
+    auto utf8 = [&] {
+      if (auto fault = json::check_utf8(bytes)) {
+        error = Error{json::describe(*fault)};
+        return false;
+      }
+      return true;
+    };
     // Canonical text is mostly no longer than the payload; the buffer grows when it is.
     out.reserve(out.size() + bytes.size() + fixed);
     open_decoded(header, out);
     std::size_t start = out.size();
-    if (rewrite_json(bytes, arena, out)) {
+    bool ascii = false;
+    if (rewrite_json(bytes, arena, out, ascii)) {
+      if (!ascii && !utf8()) return false;
       close_decoded(header, out);
       return true;
     }
     out.resize(start);
+    if (!utf8()) return false;
     JsonPlan plan;
     if (!read_text(bytes, arena, plan, error, [&](json::Reader& r) { return plan_json(r, bytes, false); })) {
       return false;

@@ -6,8 +6,15 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "json/scan.hpp"
+#include "json/utf8.hpp"
 #include "json/writer.hpp"
 #include "text.hpp"
+#include "wire/gather.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velmor::wire {
 
@@ -573,115 +580,47 @@ class MsgpackOut {
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
 
-// The first of `fixes` from `lo` on (before `hi`) that ends after `at`.
-std::size_t ending_after(const Blocks<Fix>& fixes, std::size_t lo, std::size_t hi, std::uint32_t at) {
-  while (lo < hi) {
-    std::size_t mid = lo + (hi - lo) / 2;
-    if (fixes[mid].end <= at) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  return lo;
+// less() of two keys, in line where their first bytes differ (most neighbouring keys).
+[[gnu::always_inline]] inline bool key_less(std::string_view a, std::string_view b) {
+  if (!a.empty() && !b.empty() && a[0] != b[0]) return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+  return less(a, b);
 }
 
-// Copies the first output into the final one with every fix applied, or (with `D` a count
-// instead of a pointer) only measures the final output.
-template <bool Msgpack, class D>
-class Gather {
- public:
-  Gather(const char* raw, const Blocks<Fix>& fixes, const Blocks<Span>& spans, const Blocks<std::uint32_t>& bounds)
-      : raw_(raw), fixes_(fixes), spans_(spans), bounds_(bounds) {}
-
-  // raw[from, to), the fixes inside it being those from `lo` to `hi`.
-  D copy(D d, std::uint32_t from, std::uint32_t to, std::size_t lo, std::size_t hi) {
-    // The outermost of them, found from the last one back, then taken in order.
-    std::size_t mark = stack_.size();
-    for (std::size_t j = hi; j > lo;) {
-      --j;
-      stack_.push_back(static_cast<std::uint32_t>(j));
-      j -= fixes_[j].inner;
-    }
-    std::uint32_t p = from;
-    while (stack_.size() > mark) {
-      std::size_t i = stack_.back();
-      stack_.pop_back();
-      const Fix& f = fixes_[i];
-      d = apply(bytes(d, raw_ + p, f.at - p), i);
-      p = f.end;
-    }
-    return bytes(d, raw_ + p, to - p);
-  }
-
- private:
-  static constexpr bool kWrite = std::is_same_v<D, char*>;
-
-  static D bytes(D d, const char* s, std::size_t n) {
-    if constexpr (kWrite) json::copy_bytes(d, s, n);
-    return d + n;
-  }
-  static D byte(D d, char c) {
-    if constexpr (kWrite) *d = c;
-    return d + 1;
-  }
-
-  static D head(D d, std::uint64_t n, bool object) {
-    unsigned fix = object ? 0x80 : 0x90;
-    if (n < 16) return byte(d, static_cast<char>(fix + n));
-    unsigned m = n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD);
-    int w = n < 65536 ? 2 : 4;
-    if constexpr (kWrite) {
-      d[0] = static_cast<char>(m);
-      for (int k = 1; k <= w; ++k) d[k] = static_cast<char>(n >> (8 * (w - k)));
-    }
-    return d + 1 + w;
-  }
-
-  D apply(D d, std::size_t i) {
-    const Fix& f = fixes_[i];
-    std::size_t lo = i - f.inner;
-    if (f.first == Fix::kNone) {
-      d = head(d, f.count & ~Fix::kArray, (f.count & Fix::kArray) == 0);
-      return copy(d, f.at + 1, f.end, lo, i);
-    }
-    if constexpr (Msgpack) {
-      d = head(d, f.count, true);
-    } else {
-      d = byte(d, '{');
-    }
-    // The fixes inside a piece are those among the object's that end within it: closing
-    // order is ascending `end`.
-    std::uint32_t n = f.pieces & ~Fix::kPermuted;
-    bool permuted = (f.pieces & Fix::kPermuted) != 0;
-    if (permuted) n &= 15;
-    for (std::uint32_t k = 0; k < n; ++k) {
-      Span s;
-      if (permuted) {
-        std::uint32_t r = (f.pieces >> (4 + 3 * k)) & 7;
-        auto bound = [&](std::uint32_t j) { return n == 2 ? f.first : bounds_[f.first + j - 1]; };
-        s.begin = r == 0 ? f.at + 1 : bound(r);
-        s.end = (r + 1 == n ? f.end : bound(r + 1)) - (Msgpack ? 0 : 1);
-      } else {
-        s = spans_[f.first + k];
-      }
-      if constexpr (!Msgpack) {
-        if (k != 0) d = byte(d, ',');
-      }
-      std::size_t a = ending_after(fixes_, lo, i, s.begin);
-      std::size_t b = ending_after(fixes_, a, i, s.end);
-      d = copy(d, s.begin, s.end, a, b);
-    }
-    if constexpr (!Msgpack) d = byte(d, '}');
-    return d;
-  }
-
-  const char* raw_;
-  const Blocks<Fix>& fixes_;
-  const Blocks<Span>& spans_;
-  const Blocks<std::uint32_t>& bounds_;
-  std::vector<std::uint32_t> stack_;  // the fixes still to apply, of every level being copied
+// Where a plain run of a string that starts at `p` ends (as json::find_string_stop), and whether
+// a byte at or above 0x80 comes before that. Most strings are keys and short names: their first
+// sixteen bytes are looked at here, in line.
+struct StringStop {
+  const char* at;
+  bool high;
 };
+
+// Any byte at or above 0x80 in [p, end).
+inline bool any_high(const char* p, const char* end) {
+  std::uint64_t any = 0;
+  for (; end - p >= 8; p += 8) any |= json::load8(p);
+  for (; p != end; ++p) any |= static_cast<unsigned char>(*p);
+  return (any & (json::kOnes * 0x80)) != 0;
+}
+
+[[gnu::always_inline]] inline StringStop string_stop(const char* p, const char* end) {
+#if defined(__SSE2__)
+  if (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i below = _mm_set1_epi8(0x1F);
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                               _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
+    auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit))) {
+      return {p + __builtin_ctz(mask), (high & (mask - 1) & ~mask) != 0};
+    }
+    const char* stop = json::find_string_stop(p + 16, end);
+    return {stop, high != 0 || any_high(p + 16, stop)};
+  }
+#endif
+  const char* stop = json::find_string_stop(p, end);
+  return {stop, any_high(p, stop)};
+}
+
 
 // Reads the text once with the checks of the JSON reader (deferring to it for escapes and for
 // numbers other than plain integers) and writes each value as it is read into `o`. Members are
@@ -689,25 +628,49 @@ class Gather {
 template <bool Msgpack>
 class OneWalk {
  public:
-  OneWalk(std::string_view text, Arena& arena, json::Out& o)
-      : text_(text), p_(text.data()), end_(text.data() + text.size()), arena_(arena), o_(o) {}
+  // MessagePack goes into room made for many short writes; JSON, written mostly as long runs
+  // of the text, straight into the string that holds it in the end.
+  using Sink = std::conditional_t<Msgpack, Room, std::string>;
+  OneWalk(std::string_view text, Arena& arena, Sink& o)
+      : text_(text), p_(text.data()), end_(text.data() + text.size()), run_(text.data()), arena_(arena), o_(o) {}
 
   void run() {
     space();
     value(0);
     space();
     if (p_ != end_) throw GiveUp{};
+    flush();
   }
 
   Blocks<Fix>& fixes() { return fixes_; }
   Blocks<Span>& spans() { return spans_; }
   Blocks<std::uint32_t>& bounds() { return bounds_; }
   std::int64_t grown() const { return grown_; }
+  // Whether the text may not be valid UTF-8 (only kept as JSON): outside strings any byte at or
+  // above 0x80 ends the walk, and the plain runs of strings that hold one were checked.
+  bool high() const { return high_; }
 
  private:
   // Compact text has no whitespace: one test for the usual byte.
+  static bool at_space(const char* p, const char* end) {
+    return p != end && static_cast<unsigned char>(*p) <= ' ' && is_space(*p);
+  }
   void space() {
-    while (p_ != end_ && static_cast<unsigned char>(*p_) <= ' ' && is_space(*p_)) ++p_;
+    if (!at_space(p_, end_)) return;
+    flush();
+    do {
+      ++p_;
+    } while (at_space(p_, end_));
+    run_ = p_;
+  }
+  // As JSON, what is read is mostly written as it stands: the text from `run_` to the cursor is
+  // the output's still to be copied, and is copied as one piece when something else is written
+  // (whitespace left out, a string or number rewritten) or the output is looked at.
+  void flush() {
+    if constexpr (!Msgpack) {
+      o_.append(run_, static_cast<std::size_t>(p_ - run_));
+      run_ = p_;
+    }
   }
   // The next byte past whitespace, or -1 at the end of the text.
   int peek() {
@@ -715,11 +678,24 @@ class OneWalk {
     space();
     return p_ == end_ ? -1 : static_cast<unsigned char>(*p_);
   }
-  std::uint32_t out_at() const { return static_cast<std::uint32_t>(o_.size()); }
+  std::uint32_t out_at() const {
+    if constexpr (Msgpack) {
+      return static_cast<std::uint32_t>(o_.size());
+    } else {
+      return static_cast<std::uint32_t>(o_.size() + static_cast<std::size_t>(p_ - run_));
+    }
+  }
 
+  // The value at the cursor, past any whitespace before it.
   void value(int depth) {
     if (p_ == end_) throw GiveUp{};
     switch (*p_) {
+      case ' ':
+      case '\n':
+      case '\t':
+      case '\r':
+        space();
+        return value(depth);
       case '"': return string();
       case '{': return object(depth + 1);
       case '[': return array(depth + 1);
@@ -733,7 +709,7 @@ class OneWalk {
   void word(const char* w, std::size_t n, const char* as, std::size_t m) {
     if (static_cast<std::size_t>(end_ - p_) < n || std::memcmp(p_, w, n) != 0) throw GiveUp{};
     p_ += n;
-    o_.append(as, m);
+    if constexpr (Msgpack) o_.append(as, m);
   }
 
   // MessagePack marker and big-endian length or value.
@@ -744,11 +720,16 @@ class OneWalk {
     o_.commit(d + 1 + n);
   }
 
-  void write_string(const char* s, std::size_t n) {
+  [[gnu::always_inline]] void write_string(const char* s, std::size_t n) {
     if constexpr (Msgpack) {
       if (n < 32) {
-        o_.push_back(static_cast<char>(0xA0 + n));
-      } else if (n < 256) {
+        // Most strings: the marker and the bytes in one piece of room.
+        char* d = o_.room(n + 1);
+        *d = static_cast<char>(0xA0 + n);
+        json::copy_bytes(d + 1, s, n);
+        return o_.commit(d + 1 + n);
+      }
+      if (n < 256) {
         be(0xD9, n, 1);
       } else if (n < 65536) {
         be(0xDA, n, 2);
@@ -761,28 +742,37 @@ class OneWalk {
     }
   }
 
+  // A plain run of a string with bytes at or above 0x80: valid UTF-8 on its own, or the whole
+  // text is checked afterwards (which then finds the fault and reports it as for any text).
+  void note_high(const char* start, const char* stop) {
+    if (!high_ && json::check_utf8(std::string_view(start, static_cast<std::size_t>(stop - start)))) high_ = true;
+  }
+
   // A string at the cursor. A plain one (no escape, no control character) is written as it
   // stands; one with escapes is read by the reader.
-  void string() {
+  [[gnu::always_inline]] void string() {
     const char* start = p_ + 1;
-    const char* stop = json::find_string_stop(start, end_);
+    StringStop found = string_stop(start, end_);
+    const char* stop = found.at;
+    if constexpr (!Msgpack) {
+      if (found.high) note_high(start, stop);
+    }
     if (stop == end_) throw GiveUp{};
     if (*stop == '"') {
       p_ = stop + 1;
-      if constexpr (Msgpack) {
-        write_string(start, static_cast<std::size_t>(stop - start));
-      } else {
-        o_.append(start - 1, static_cast<std::size_t>(stop - start) + 2);
-      }
+      if constexpr (Msgpack) write_string(start, static_cast<std::size_t>(stop - start));
       return;
     }
     if (*stop != '\\') throw GiveUp{};
+    flush();
+    high_ = true;  // the rest of the string is not looked at here
     Arena::Mark mark = arena_.mark();
     json::Reader r(text_.substr(static_cast<std::size_t>(p_ - text_.data())), arena_);
     std::string_view s = r.string_literal();
     p_ += r.here();
     write_string(s.data(), s.size());
     arena_.rewind(mark);
+    run_ = p_;
   }
 
   static bool digit(char c) { return c >= '0' && c <= '9'; }
@@ -806,12 +796,10 @@ class OneWalk {
     bool whole = p == end_ || (!digit(*p) && *p != '.' && *p != 'e' && *p != 'E');
     if (whole && (!negative || (v != 0 && v <= (std::uint64_t(1) << 63)))) {  // -0 is a float
       p_ = p;
-      if constexpr (Msgpack) {
-        return negative ? neg(static_cast<std::int64_t>(0 - v)) : uint(v);
-      } else {
-        return o_.append(start, static_cast<std::size_t>(p - start));
-      }
+      if constexpr (Msgpack) return negative ? neg(static_cast<std::int64_t>(0 - v)) : uint(v);
+      return;
     }
+    flush();
     json::Reader r(text_.substr(static_cast<std::size_t>(start - text_.data())), arena_);
     json::Number n = r.number();
     p_ = start + r.here();
@@ -826,6 +814,7 @@ class OneWalk {
         }
       }
     } else {
+      run_ = p_;
       switch (n.kind) {
         case json::Number::Kind::Uint: return json::write_u64(o_, n.u);
         case json::Number::Kind::Neg: return json::write_i64(o_, n.i);
@@ -860,7 +849,7 @@ class OneWalk {
     ++p_;
     std::uint32_t at = out_at();
     std::size_t inner = fixes_.size();
-    o_.push_back(Msgpack ? '\0' : '[');
+    if constexpr (Msgpack) o_.push_back('\0');
     std::uint64_t n = 0;
     if (peek() != ']') {
       for (;;) {
@@ -870,28 +859,58 @@ class OneWalk {
         if (c == ']') break;
         if (c != ',') throw GiveUp{};
         ++p_;
-        peek();
-        if constexpr (!Msgpack) o_.push_back(',');
       }
     }
     ++p_;
-    if constexpr (Msgpack) {
-      close_head(at, n, false, inner);
-    } else {
-      o_.push_back(']');
-    }
+    if constexpr (Msgpack) close_head(at, n, false, inner);
   }
 
   // The one-byte head of a MessagePack container, or a fix for a wider one.
-  void close_head(std::uint32_t at, std::uint64_t n, bool object, std::size_t inner) {
+  [[gnu::always_inline]] void close_head(std::uint32_t at, std::uint64_t n, bool object, std::size_t inner) {
     if (n < 16) {
-      // The byte kept at `at`, behind the cursor: the buffer is not const, only its view.
-      *(const_cast<char*>(o_.view().data()) + at) = static_cast<char>((object ? 0x80 : 0x90) + n);
+      // The byte kept at `at`, behind the cursor.
+      o_.data()[at] = static_cast<char>((object ? 0x80 : 0x90) + n);
+      return;
+    }
+    wide_head(at, n, object, inner);
+  }
+  void wide_head(std::uint32_t at, std::uint64_t n, bool object, std::size_t inner) {
+    if (settled(at, inner)) {
+      // Small enough to move right away: the contents go up by what the head grows.
+      std::size_t w = head_size(n) - 1;
+      char* base = o_.room(w) - (out_at() - at);
+      std::memmove(base + 1 + w, base + 1, out_at() - at - 1);
+      write_head(base, n, object);
+      o_.commit(base + (out_at() - at) + w);
       return;
     }
     add_fix(Fix{at, out_at(), Fix::kNone, static_cast<std::uint32_t>(n) | (object ? 0 : Fix::kArray), 0, 0},
             inner);
     grown_ += static_cast<std::int64_t>(head_size(n)) - 1;
+  }
+
+  // A container is put right in place as it closes when no fix is pending inside it and it is
+  // short: it is then the last thing written, and moving it costs less than a fix to apply later.
+  // Bounding the length bounds how often a byte is moved again by the containers around it.
+  static constexpr std::uint32_t kSettle = 1024;
+  bool settled(std::uint32_t at, std::size_t inner) const {
+    return fixes_.size() == inner && out_at() - at <= kSettle;
+  }
+
+  // The output so far (behind the cursor, as JSON after a flush).
+  char* written() {
+    if constexpr (Msgpack) {
+      return o_.data();
+    } else {
+      return o_.data();
+    }
+  }
+
+  // A MessagePack head of `n` elements (n >= 16) at `d`.
+  static void write_head(char* d, std::uint64_t n, bool object) {
+    int w = n < 65536 ? 2 : 4;
+    d[0] = static_cast<char>(n < 65536 ? (object ? 0xDE : 0xDC) : (object ? 0xDF : 0xDD));
+    for (int k = 1; k <= w; ++k) d[k] = static_cast<char>(n >> (8 * (w - k)));
   }
 
   // Fixes are kept in the order their containers close: a container's comes right after those of
@@ -901,74 +920,163 @@ class OneWalk {
     fixes_.push_back(f);
     // The bookkeeping of the fixes stays below the size of the output (a first stretch aside).
     if (fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span) + bounds_.size() * sizeof(std::uint32_t) >
-        o_.size() + 65536) {
+        out_at() + std::size_t(65536)) {
       throw GiveUp{};
     }
   }
 
-  // A member of an open object: its key in the text and where it starts in the output.
+  // A member of an open object: its key in the text and where it starts in the output (and,
+  // once its object is to be put in order, where it ends).
   struct Member {
     std::uint32_t key;  // offset in the text of the key's first byte
     std::uint32_t size;
     std::uint32_t begin;
+    std::uint32_t end;
+  };
+  using Sorted = Member;
+  // The members of the object being put in order, in place on the stack of open members.
+  struct Sorting {
+    Member* first;
+    std::size_t n;
+    std::size_t size() const { return n; }
+    Member& operator[](std::size_t i) const { return first[i]; }
+    Member* begin() const { return first; }
+    Member* end() const { return first + n; }
   };
 
   std::string_view key_of(const Member& m) const { return {text_.data() + m.key, m.size}; }
 
   void object(int depth) {
     enter(depth);
-    ++p_;
     std::uint32_t at = out_at();
+    ++p_;
     std::size_t inner = fixes_.size();
-    o_.push_back(Msgpack ? '\0' : '{');
+    if constexpr (Msgpack) o_.push_back('\0');
     std::size_t mark = members_.size();
     bool in_order = true;
+    Held held;
     int c = peek();
     if (c != '}') {
       for (;;) {
         if (c != '"') throw GiveUp{};
         const char* start = p_ + 1;
-        const char* stop = json::find_string_stop(start, end_);
+        StringStop found = string_stop(start, end_);
+        const char* stop = found.at;
+        if constexpr (!Msgpack) {
+          if (found.high) note_high(start, stop);
+        }
         if (stop == end_ || *stop != '"') throw GiveUp{};  // keys with escapes are the reader's
-        Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start),
-                 out_at()};
-        if (in_order && members_.size() != mark && !less(key_of(members_.back()), key_of(m))) in_order = false;
+        Member m{static_cast<std::uint32_t>(start - text_.data()), static_cast<std::uint32_t>(stop - start), 0, 0};
+        if (held.size != 0 && !key_less(key_of(m), key_of(held.member))) place(held, false);
+        if (in_order && members_.size() != mark && !key_less(key_of(members_.back()), key_of(m))) {
+          // Held only when it comes strictly after: a repeated key keeps its place in the text's order.
+          if (Msgpack || held.size != 0 || members_.size() != mark + 1 || !key_less(key_of(m), key_of(members_.back())) ||
+              !hold(held, inner)) {
+            in_order = false;
+          }
+        }
+        m.begin = out_at();
         members_.push_back(m);
         p_ = stop + 1;
-        if constexpr (Msgpack) {
-          write_string(start, m.size);
-        } else {
-          char* d = o_.room(m.size + 3);
-          json::copy_bytes(d, start - 1, m.size + 2);
-          d[m.size + 2] = ':';
-          o_.commit(d + m.size + 3);
-        }
-        if (peek() != ':') throw GiveUp{};
+        if constexpr (Msgpack) write_string(start, m.size);
+        // Compact text has the colon right after the key.
+        if ((p_ == end_ || *p_ != ':') && peek() != ':') throw GiveUp{};
         ++p_;
-        peek();
         value(depth);
         c = peek();
         if (c == '}') break;
         if (c != ',') throw GiveUp{};
         ++p_;
         c = peek();
-        if constexpr (!Msgpack) o_.push_back(',');
+      }
+      if (held.size != 0) {
+        place(held, true);
+        if (in_order && !key_less(key_of(members_[members_.size() - 2]), key_of(members_.back()))) in_order = false;
       }
     }
     ++p_;
     std::uint64_t n = members_.size() - mark;
     if (in_order) {
-      if constexpr (Msgpack) {
-        close_head(at, n, true, inner);
-      } else {
-        o_.push_back('}');
-      }
+      if constexpr (Msgpack) close_head(at, n, true, inner);
     } else {
-      std::uint32_t last_end = out_at();
-      if constexpr (!Msgpack) o_.push_back('}');
+      // As JSON, the closing brace is behind the cursor, and the object goes into the output
+      // now to be put in order.
+      std::uint32_t last_end = out_at() - (Msgpack ? 0 : 1);
+      flush();
       reorder(at, mark, last_end, inner);
     }
-    members_.resize(mark);
+    members_.shrink(mark);
+  }
+
+  // An object's first member, when the second key comes before it (as in objects whose members
+  // are written with a name or kind first): it is taken out of the output and written again
+  // where its key falls among those that follow, so that an object otherwise in order needs no
+  // reordering, and its bytes are the only ones moved.
+  struct Held {
+    Member member{};
+    const char* text = nullptr;  // its bytes, when they are the text's own (as JSON)
+    std::size_t at = 0;          // else where they are kept in `held_`
+    std::uint32_t size = 0;      // their number; 0 when no member is held
+  };
+  static constexpr std::uint32_t kHold = 512;
+
+  // Takes the object's only member so far out of the output, when it is short and holds nothing
+  // waiting for the final copy; false when it stays.
+  bool hold(Held& h, std::size_t inner) {
+    if (fixes_.size() != inner) return false;
+    const Member& m = members_.back();
+    std::uint32_t end = out_at() - (Msgpack ? 0 : 1);  // as JSON, before the comma
+    if (end - m.begin > kHold) return false;
+    h.member = m;
+    h.size = end - m.begin;
+    if constexpr (!Msgpack) {
+      if (m.begin >= o_.size()) {
+        // Still in the run of text to copy (which ends with the comma): it is left there, and
+        // only what comes before it is copied.
+        h.text = run_ + (m.begin - o_.size());
+        o_.append(run_, static_cast<std::size_t>(h.text - run_));
+        run_ = p_;
+        members_.shrink(members_.size() - 1);
+        return true;
+      }
+    }
+    flush();
+    h.text = nullptr;
+    h.at = held_.size();
+    held_.append(written() + m.begin, h.size);
+    truncate(m.begin);
+    members_.shrink(members_.size() - 1);
+    return true;
+  }
+
+  // Writes the held member back before the key at the cursor, or at the end of the object.
+  void place(Held& h, bool last) {
+    flush();
+    // As JSON the output ends with the comma before the key at the cursor; at the end it needs one.
+    if constexpr (!Msgpack) {
+      if (last) o_.push_back(',');
+    }
+    h.member.begin = out_at();
+    if (h.text != nullptr) {
+      o_.append(h.text, h.size + (last ? 0 : 1));  // with the comma after it, as in the text
+    } else {
+      o_.append(held_.data() + h.at, h.size);
+      if constexpr (!Msgpack) {
+        if (!last) o_.push_back(',');
+      }
+      held_.resize(h.at);
+    }
+    run_ = p_;
+    members_.push_back(h.member);
+    h.size = 0;
+  }
+
+  void truncate(std::uint32_t n) {
+    if constexpr (Msgpack) {
+      o_.commit(o_.data() + n);
+    } else {
+      o_.resize(n);
+    }
   }
 
   // Sorts the members read since `mark` by key, keeps the last of each repeated one and notes
@@ -976,25 +1084,30 @@ class OneWalk {
   void reorder(std::uint32_t at, std::size_t mark, std::uint32_t last_end, std::size_t inner) {
     // Each member with where it ends: before the comma that follows it (as JSON), or where the
     // next begins; the last one at the closing brace.
-    sorting_.clear();
-    for (std::size_t k = mark; k < members_.size(); ++k) {
-      const Member& m = members_[k];
-      std::uint32_t e = k + 1 == members_.size() ? last_end : members_[k + 1].begin - (Msgpack ? 0 : 1);
-      sorting_.push_back(Sorted{m.key, m.size, m.begin, e});
-    }
+    std::size_t top = members_.size();
+    for (std::size_t k = mark; k + 1 < top; ++k) members_[k].end = members_[k + 1].begin - (Msgpack ? 0 : 1);
+    members_[top - 1].end = last_end;
+    sorting_ = Sorting{members_.data() + mark, top - mark};
     auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
     auto before = [&](const Sorted& a, const Sorted& b) { return less(key(a), key(b)); };
+    // Whether a key repeats: a repeated key ends up right after its equal.
+    bool repeats = true;
     if (sorting_.size() <= 16) {
-      // Small objects (the usual case) sort in place without the merge buffer of stable_sort.
+      // Small objects (the usual case) sort in place without the merge buffer of stable_sort;
+      // each insertion stops at a key no greater, which is equal exactly when the key repeats.
+      repeats = false;
       for (std::size_t k = 1; k < sorting_.size(); ++k) {
         Sorted m = sorting_[k];
         std::size_t j = k;
-        for (; j != 0 && before(m, sorting_[j - 1]); --j) sorting_[j] = sorting_[j - 1];
+        int c = 0;
+        for (; j != 0 && (c = compare(key(m), key(sorting_[j - 1]))) < 0; --j) sorting_[j] = sorting_[j - 1];
+        if (j != 0 && c == 0) repeats = true;
         sorting_[j] = m;
       }
     } else {
       std::stable_sort(sorting_.begin(), sorting_.end(), before);
     }
+    if (settled(at, inner)) return rearrange(at, repeats);
     Fix f{at, out_at(), 0, 0, 0, 0};
     pieces_.clear();
     bool dropped = false;
@@ -1043,6 +1156,50 @@ class OneWalk {
     add_fix(f, inner);
   }
 
+  // Writes the object at `at`, the last thing written and with no fix inside, over again with its
+  // sorted members, the last of each repeated key kept.
+  void rearrange(std::uint32_t at, bool repeats) {
+    std::uint32_t end = out_at();
+    copy_block(scratch_, written() + at, end - at);
+    const char* from = scratch_ - at;
+    std::size_t kept = sorting_.size();
+    if (repeats) {
+      kept = 0;
+      for (std::size_t k = 0; k < sorting_.size(); ++k) {
+        auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
+        if (k + 1 == sorting_.size() || !same(key(sorting_[k]), key(sorting_[k + 1]))) sorting_[kept++] = sorting_[k];
+      }
+    }
+    // MessagePack may need a wider head than the byte kept for it; nothing else grows.
+    char* d;
+    if constexpr (Msgpack) {
+      d = o_.room(4) - (end - at);
+      if (kept < 16) {
+        *d++ = static_cast<char>(0x80 + kept);
+      } else {
+        write_head(d, kept, true);
+        d += head_size(kept);
+      }
+    } else {
+      d = o_.data() + at;
+      *d++ = '{';
+    }
+    for (std::size_t k = 0; k < kept; ++k) {
+      if constexpr (!Msgpack) {
+        if (k != 0) *d++ = ',';
+      }
+      const Sorted& m = sorting_[k];
+      json::copy_bytes(d, from + m.begin, m.end - m.begin);
+      d += m.end - m.begin;
+    }
+    if constexpr (Msgpack) {
+      o_.commit(d);
+    } else {
+      *d++ = '}';
+      o_.resize(static_cast<std::size_t>(d - o_.data()));
+    }
+  }
+
   // The final size of raw[begin, end), whose fixes are among those from `inner` on.
   std::size_t measure(std::uint32_t begin, std::uint32_t end, std::size_t inner) {
     std::size_t lo = ending_after(fixes_, inner, fixes_.size(), begin);
@@ -1054,27 +1211,26 @@ class OneWalk {
   std::string_view text_;
   const char* p_;
   const char* end_;
+  const char* run_;  // as JSON: where the text not yet copied to the output starts
+  bool high_ = false;  // as JSON: the text may not be valid UTF-8
   Arena& arena_;
-  json::Out& o_;
+  Sink& o_;
   std::int64_t grown_ = 0;  // how much longer the final output is than the first
-  std::vector<Member> members_;  // of the open objects
+  Stack<Member> members_;  // of the open objects
+  std::string held_;       // the bytes of the members held, of every open object
   Blocks<Fix> fixes_;  // ascending `end`, in the order the containers closed
   Blocks<Span> spans_;
   Blocks<std::uint32_t> bounds_;
   std::vector<Span> pieces_;  // room for reorder()
-  struct Sorted {
-    std::uint32_t key;
-    std::uint32_t size;
-    std::uint32_t begin;
-    std::uint32_t end;
-  };
-  std::vector<Sorted> sorting_;  // room for reorder()
+  Sorting sorting_{};  // for reorder()
+  char scratch_[kSettle];        // room for rearrange()
 };
 
 // The one walk into `o`; false when it gives up.
 template <bool Msgpack>
-bool walk_once(std::string_view text, Arena& arena, json::Out& o, Blocks<Fix>& fixes, Blocks<Span>& spans,
-               Blocks<std::uint32_t>& bounds, std::int64_t& grown) {
+bool walk_once(std::string_view text, Arena& arena, typename OneWalk<Msgpack>::Sink& o, Blocks<Fix>& fixes,
+               Blocks<Span>& spans,
+               Blocks<std::uint32_t>& bounds, std::int64_t& grown, bool* high = nullptr) {
   if (text.size() > (std::size_t(1) << 29)) return false;
   OneWalk<Msgpack> walk(text, arena, o);
   try {
@@ -1088,45 +1244,41 @@ bool walk_once(std::string_view text, Arena& arena, json::Out& o, Blocks<Fix>& f
   spans = std::move(walk.spans());
   bounds = std::move(walk.bounds());
   grown = walk.grown();
+  if (high != nullptr) *high = walk.high();
   return true;
 }
 
 }  // namespace
 
-bool rewrite_json(std::string_view text, Arena& arena, std::string& out) {
+bool rewrite_json(std::string_view text, Arena& arena, std::string& out, bool& ascii) {
   std::size_t base = out.size();
-  std::string keep = out;  // restored when the walk gives up
-  json::Out o(std::move(out));
   Blocks<Fix> fixes;
   Blocks<Span> spans;
   Blocks<std::uint32_t> bounds;
   std::int64_t grown = 0;
-  if (!walk_once<false>(text, arena, o, fixes, spans, bounds, grown)) {
-    out = std::move(keep);
+  bool high = true;
+  bool done = walk_once<false>(text, arena, out, fixes, spans, bounds, grown, &high);
+  ascii = done && !high;
+  if (!done) {
+    out.resize(base);
     return false;
   }
-  if (fixes.empty()) {
-    out = o.take();
-    return true;
-  }
-  // The value before `base` in the first output is copied as it is.
-  std::string raw = o.take();
-  out.clear();
+  if (fixes.empty()) return true;
+  // The first output is copied with the fixes applied; the value before `base` as it is.
+  std::string raw = std::move(out);
+  out = std::string();
   out.reserve(raw.size() + 64);  // and room for what the caller appends (the decode output's end)
-  out.resize(raw.size());
-  std::memcpy(out.data(), raw.data(), base);
-  Gather<false, char*> g(raw.data(), fixes, spans, bounds);
-  char* end = g.copy(out.data() + base, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0,
-                     fixes.size());
-  out.resize(static_cast<std::size_t>(end - out.data()));
+  out.append(raw.data(), base);
+  Gather<false, Appending> g(raw.data(), fixes, spans, bounds);
+  g.copy(Appending{&out}, static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(raw.size()), 0, fixes.size());
   return true;
 }
 
 bool draft_msgpack(std::string_view text, Arena& arena, MsgpackDraft& draft) {
-  json::Out o(text.size() + 64);
+  Room o(text.size() + 64);
   std::int64_t grown = 0;
   if (!walk_once<true>(text, arena, o, draft.fixes, draft.spans, draft.bounds, grown)) return false;
-  draft.raw = o.take();
+  draft.raw = std::move(o);
   draft.size = static_cast<std::size_t>(static_cast<std::int64_t>(draft.raw.size()) + grown);
   return true;
 }

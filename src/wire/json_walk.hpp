@@ -13,8 +13,10 @@
 // payload is.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +25,7 @@
 
 #include "arena.hpp"
 #include "json/reader.hpp"
+#include "json/writer.hpp"
 
 namespace velmor::wire {
 
@@ -166,9 +169,61 @@ class Blocks {
   std::size_t capacity_ = 0;
 };
 
+// Bytes written through a raw cursor (as json::Out) into room that is not zeroed first: the one
+// walk's MessagePack, copied once more in the end, is never read before it is written.
+class Room {
+ public:
+  Room() = default;
+  explicit Room(std::size_t expected) { grow(expected); }
+  Room(Room&& o) noexcept : buf_(std::move(o.buf_)), cur_(o.cur_), end_(o.end_) { o.cur_ = o.end_ = nullptr; }
+  Room& operator=(Room&& o) noexcept {
+    buf_ = std::move(o.buf_);
+    cur_ = o.cur_;
+    end_ = o.end_;
+    o.cur_ = o.end_ = nullptr;
+    return *this;
+  }
+
+  char* room(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - cur_) < n) grow(n);
+    return cur_;
+  }
+  void commit(char* p) { cur_ = p; }
+  void push_back(char c) {
+    char* p = room(1);
+    *p = c;
+    cur_ = p + 1;
+  }
+  void append(const char* s, std::size_t n) {
+    char* p = room(n);
+    json::copy_bytes(p, s, n);
+    cur_ = p + n;
+  }
+  std::size_t size() const { return static_cast<std::size_t>(cur_ - buf_.get()); }
+  bool empty() const { return cur_ == buf_.get(); }
+  char* data() { return buf_.get(); }
+  const char* data() const { return buf_.get(); }
+  std::string_view view() const { return {buf_.get(), size()}; }
+
+ private:
+  void grow(std::size_t n) {
+    std::size_t used = size();
+    std::size_t want = std::max({used + n, used * 2, std::size_t(4096)});
+    std::unique_ptr<char[]> d(new char[want]);
+    if (used != 0) std::memcpy(d.get(), buf_.get(), used);
+    buf_ = std::move(d);
+    cur_ = buf_.get() + used;
+    end_ = buf_.get() + want;
+  }
+
+  std::unique_ptr<char[]> buf_;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+};
+
 // What the one walk wrote as MessagePack, before the fixes are applied.
 struct MsgpackDraft {
-  std::string raw;                // the first output
+  Room raw;                       // the first output
   Blocks<Fix> fixes;              // ascending `end`, in the order the containers closed
   Blocks<Span> spans;
   Blocks<std::uint32_t> bounds;   // of the permuted pieces
@@ -181,8 +236,10 @@ struct MsgpackDraft {
 // the byte kept for them). It gives up, returning false with `out` as it was, on anything it does
 // not settle on its own: every reading error (the two walks above then report it), keys with
 // escapes, texts beyond 512 MiB, and objects to reorder whose bookkeeping would outgrow the
-// output. Otherwise the value is appended to `out` exactly as the two walks would write it.
-bool rewrite_json(std::string_view text, Arena& arena, std::string& out);
+// output. Otherwise the value is appended to `out` exactly as the two walks would write it, and
+// `ascii` tells whether the walk vouches for the text being valid UTF-8 (ASCII outside strings,
+// and every string's plain run checked); when not, the text may still be valid.
+bool rewrite_json(std::string_view text, Arena& arena, std::string& out, bool& ascii);
 
 // The one walk as MessagePack, in two steps so that the final bytes go straight into storage
 // sized for them: draft_msgpack walks (giving up as rewrite_json does) and tells the final size;

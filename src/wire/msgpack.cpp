@@ -14,6 +14,7 @@
 #include "json/value.hpp"
 #include "json/writer.hpp"
 #include "text.hpp"
+#include "wire/gather.hpp"
 
 namespace velmor::wire {
 
@@ -43,6 +44,17 @@ std::string_view string_at(const Byte* p) {
     for (int k = 0; k < width; ++k) n = (n << 8) | *p++;
   }
   return {reinterpret_cast<const char*>(p), n};
+}
+
+// Most strings are ASCII, which is valid UTF-8: checked here a word at a time, in line.
+bool ascii(std::string_view s) {
+  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  const char* p = s.data();
+  std::size_t n = s.size();
+  if (n < 8) return (json::load_short(p, n) & highs) == 0;
+  std::uint64_t any = json::load8(p + n - 8);
+  for (std::size_t i = 0; i + 8 <= n; i += 8) any |= json::load8(p + i);
+  return (any & highs) == 0;
 }
 
 // A map whose members are written in another order than read.
@@ -141,17 +153,6 @@ class Checker {
       if (auto fault = json::check_utf8(s)) fail("string found to be invalid utf8: " + json::describe(*fault));
     }
     return s;
-  }
-
-  // Most strings are ASCII, which is valid UTF-8: checked here a word at a time, in line.
-  static bool ascii(std::string_view s) {
-    constexpr std::uint64_t highs = 0x8080808080808080ULL;
-    const char* p = s.data();
-    std::size_t n = s.size();
-    if (n < 8) return (json::load_short(p, n) & highs) == 0;
-    std::uint64_t any = json::load8(p + n - 8);
-    for (std::size_t i = 0; i + 8 <= n; i += 8) any |= json::load8(p + i);
-    return (any & highs) == 0;
   }
 
   void open() {
@@ -479,10 +480,253 @@ class Writer {
   bool too_deep_ = false;
 };
 
+// Thrown inside the one walk when it gives the payload up to the two walks.
+struct GiveUp {};
+
+// Reads the payload and writes its JSON text at once, for the payloads it can vouch for: on
+// anything that could fail (a reading error, a string that is not valid UTF-8, nesting deeper
+// than a JSON reader allows, bookkeeping that would outgrow the output) it gives up and the two
+// walks above say what is wrong. Maps whose keys are not in ascending order (or repeat) are
+// written as read and put in order afterwards: a short one with nothing inside waiting right as
+// it closes, the others as fixes applied in the final copy.
+class OneWalk {
+ public:
+  OneWalk(std::string_view bytes, json::Out& out)
+      : begin_(reinterpret_cast<const Byte*>(bytes.data())), cur_(begin_), end_(begin_ + bytes.size()), o_(out) {}
+
+  void run() { value(0); }
+  Blocks<Fix>& fixes() { return fixes_; }
+  Blocks<Span>& spans() { return spans_; }
+
+ private:
+  std::uint32_t out_at() const { return static_cast<std::uint32_t>(o_.size()); }
+  char* written() { return const_cast<char*>(o_.view().data()); }  // not const, only its view
+
+  unsigned marker() {
+    if (cur_ == end_) throw GiveUp{};
+    return *cur_++;
+  }
+  std::uint64_t fixed(int n) {
+    if (end_ - cur_ < n) throw GiveUp{};
+    std::uint64_t v = 0;
+    for (int k = 0; k < n; ++k) v = (v << 8) | cur_[k];
+    cur_ += n;
+    return v;
+  }
+  std::string_view data(std::uint64_t n) {
+    if (static_cast<std::uint64_t>(end_ - cur_) < n) throw GiveUp{};
+    std::string_view s(reinterpret_cast<const char*>(cur_), static_cast<std::size_t>(n));
+    cur_ += n;
+    return s;
+  }
+  std::string_view string(std::uint64_t n) {
+    std::string_view s = data(n);
+    if (!ascii(s) && json::check_utf8(s)) throw GiveUp{};
+    json::write_string(o_, s);
+    return s;
+  }
+  void integer(std::int64_t i) {
+    if (i >= 0) return json::write_u64(o_, static_cast<std::uint64_t>(i));
+    json::write_i64(o_, i);
+  }
+
+  void value(int depth) {
+    unsigned m = marker();
+    if (m < 0x80) return json::write_u64(o_, m);
+    if (m >= 0xE0) return json::write_i64(o_, static_cast<std::int8_t>(m));
+    if (m < 0x90) return map(m & 0x0F, depth + 1);
+    if (m < 0xA0) return array(m & 0x0F, depth + 1);
+    if (m < 0xC0) {
+      string(m & 0x1F);
+      return;
+    }
+    switch (m) {
+      case 0xC0: o_ += "null"; return;
+      case 0xC2: o_ += "false"; return;
+      case 0xC3: o_ += "true"; return;
+      case 0xCA: {
+        auto bits = static_cast<std::uint32_t>(fixed(4));
+        float f;
+        std::memcpy(&f, &bits, 4);
+        return json::write_f64(o_, f);
+      }
+      case 0xCB: {
+        std::uint64_t bits = fixed(8);
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return json::write_f64(o_, d);
+      }
+      case 0xCC: return json::write_u64(o_, fixed(1));
+      case 0xCD: return json::write_u64(o_, fixed(2));
+      case 0xCE: return json::write_u64(o_, fixed(4));
+      case 0xCF: return json::write_u64(o_, fixed(8));
+      case 0xD0: return integer(static_cast<std::int8_t>(fixed(1)));
+      case 0xD1: return integer(static_cast<std::int16_t>(fixed(2)));
+      case 0xD2: return integer(static_cast<std::int32_t>(fixed(4)));
+      case 0xD3: return integer(static_cast<std::int64_t>(fixed(8)));
+      case 0xD9: string(fixed(1)); return;
+      case 0xDA: string(fixed(2)); return;
+      case 0xDB: string(fixed(4)); return;
+      case 0xDC: return array(fixed(2), depth + 1);
+      case 0xDD: return array(fixed(4), depth + 1);
+      case 0xDE: return map(fixed(2), depth + 1);
+      case 0xDF: return map(fixed(4), depth + 1);
+      default: throw GiveUp{};  // bin, ext and the reserved marker fail
+    }
+  }
+
+  // As deep as a JSON reader of the output would go (and within what MessagePack reading allows).
+  static void enter(int depth) {
+    if (depth > json::kMaxDepth || depth > kMsgpackMaxDepth) throw GiveUp{};
+  }
+
+  // A count is never trusted: one larger than the input can meet runs out of input first.
+  void array(std::uint64_t n, int depth) {
+    enter(depth);
+    o_.push_back('[');
+    for (std::uint64_t k = 0; k < n; ++k) {
+      if (k != 0) o_.push_back(',');
+      value(depth);
+    }
+    o_.push_back(']');
+  }
+
+  struct Member {
+    std::uint32_t key;  // offset of the key's first byte in the payload
+    std::uint32_t size;
+    std::uint32_t begin;  // where it starts in the output
+    std::uint32_t end;    // and ends, before the comma after it; set when it is put in order
+  };
+  std::string_view key_of(const Member& m) const { return {reinterpret_cast<const char*>(begin_) + m.key, m.size}; }
+
+  void map(std::uint64_t n, int depth) {
+    enter(depth);
+    std::uint32_t at = out_at();
+    std::size_t inner = fixes_.size();
+    std::size_t mark = members_.size();
+    bool in_order = true;
+    o_.push_back('{');
+    for (std::uint64_t k = 0; k < n; ++k) {
+      if (k != 0) o_.push_back(',');
+      std::uint32_t begin = out_at();
+      unsigned m = marker();
+      std::uint64_t size;
+      if (m >= 0xA0 && m < 0xC0) {
+        size = m & 0x1F;
+      } else if (m >= 0xD9 && m <= 0xDB) {
+        size = fixed(1 << (m - 0xD9));
+      } else {
+        throw GiveUp{};
+      }
+      std::string_view key = string(size);
+      Member e{static_cast<std::uint32_t>(reinterpret_cast<const Byte*>(key.data()) - begin_),
+               static_cast<std::uint32_t>(key.size()), begin, 0};
+      if (in_order && members_.size() != mark && !less(key_of(members_.back()), key)) in_order = false;
+      members_.push_back(e);
+      o_.push_back(':');
+      value(depth);
+    }
+    std::uint32_t last_end = out_at();
+    o_.push_back('}');
+    if (!in_order) reorder(at, mark, last_end, inner);
+    members_.shrink(mark);
+  }
+
+  // Sorts the members read since `mark` by key and keeps the last of each repeated one: right
+  // away when the map is short and nothing inside it waits, else as a fix.
+  void reorder(std::uint32_t at, std::size_t mark, std::uint32_t last_end, std::size_t inner) {
+    std::size_t top = members_.size();
+    for (std::size_t k = mark; k + 1 < top; ++k) members_[k].end = members_[k + 1].begin - 1;
+    members_[top - 1].end = last_end;
+    Member* first = members_.data() + mark;
+    std::size_t n = top - mark;
+    auto before = [&](const Member& a, const Member& b) { return less(key_of(a), key_of(b)); };
+    if (n <= 16) {
+      for (std::size_t k = 1; k < n; ++k) {
+        Member m = first[k];
+        std::size_t j = k;
+        for (; j != 0 && before(m, first[j - 1]); --j) first[j] = first[j - 1];
+        first[j] = m;
+      }
+    } else {
+      std::stable_sort(first, first + n, before);
+    }
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (k + 1 == n || !same(key_of(first[k]), key_of(first[k + 1]))) first[kept++] = first[k];
+    }
+    std::uint32_t end = out_at();
+    if (fixes_.size() == inner && end - at <= kSettle) {
+      copy_block(scratch_, written() + at, end - at);
+      const char* from = scratch_ - at;
+      char* d = written() + at;
+      *d++ = '{';
+      for (std::size_t k = 0; k < kept; ++k) {
+        if (k != 0) *d++ = ',';
+        json::copy_bytes(d, from + first[k].begin, first[k].end - first[k].begin);
+        d += first[k].end - first[k].begin;
+      }
+      *d++ = '}';
+      o_.resize_down(static_cast<std::size_t>(d - written()));
+      return;
+    }
+    Fix f{at, end, static_cast<std::uint32_t>(spans_.size()), static_cast<std::uint32_t>(kept),
+          static_cast<std::uint32_t>(fixes_.size() - inner), 0};
+    for (std::size_t k = 0; k < kept; ++k) {
+      // Members next to each other in both orders are copied as one piece, with their comma.
+      if (f.pieces != 0 && spans_.back().end + 1 == first[k].begin) {
+        spans_.back().end = first[k].end;
+        continue;
+      }
+      spans_.push_back(Span{first[k].begin, first[k].end});
+      ++f.pieces;
+    }
+    fixes_.push_back(f);
+    // The bookkeeping of the fixes stays below the size of the output (a first stretch aside).
+    if (fixes_.size() * sizeof(Fix) + spans_.size() * sizeof(Span) > o_.size() + std::size_t(65536)) throw GiveUp{};
+  }
+
+  static constexpr std::uint32_t kSettle = 1024;
+
+  const Byte* begin_;
+  const Byte* cur_;
+  const Byte* end_;
+  json::Out& o_;
+  Stack<Member> members_;  // of the open maps
+  Blocks<Fix> fixes_;      // ascending `end`, in the order the maps closed
+  Blocks<Span> spans_;
+  char scratch_[kSettle];
+};
+
 }  // namespace
 
 void msgpack_to_json(std::string_view bytes, std::string& out) {
   if (bytes.size() > UINT32_MAX) throw std::length_error("payload longer than a frame allows");
+  std::size_t start = out.size();
+  if (bytes.size() <= (std::size_t(1) << 29)) {
+    json::Out o(std::move(out));
+    OneWalk walk(bytes, o);
+    bool done = true;
+    try {
+      walk.run();
+    } catch (GiveUp&) {
+      done = false;
+    }
+    out = o.take();
+    if (done && walk.fixes().empty()) return;
+    if (done) {
+      std::string raw = std::move(out);
+      out = std::string();
+      out.reserve(raw.size() + 64);  // and room for what the caller appends (the decode output's end)
+      out.append(raw.data(), start);
+      Blocks<std::uint32_t> bounds;
+      Gather<false, Appending> g(raw.data(), walk.fixes(), walk.spans(), bounds);
+      g.copy(Appending{&out}, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(raw.size()), 0,
+             walk.fixes().size());
+      return;
+    }
+    out.resize(start);
+  }
   Plan plan = Checker(bytes).run();
   std::size_t base = out.size();
   // Written through json::Out: a byte there is one bounds check, where std::string's push_back
