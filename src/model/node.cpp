@@ -270,6 +270,13 @@ void write(json::Out& out, const Binding& b) {
 }
 
 void write(json::Out& out, const Node& n) {
+  // In a large tree the maps of a node and their arrays are rarely still in the cache: the memory
+  // is asked for the arrays as soon as the maps are known, and for the maps of the next child
+  // while a child is written.
+  if (const NodeMaps* m = n.maps_address()) {
+    __builtin_prefetch(m->props.data());
+    __builtin_prefetch(m->slots.data());
+  }
   out += "{\"tag\":";
   json::write_string(out, n.tag());
   if (std::optional<Text> key = n.key()) {
@@ -294,11 +301,12 @@ void write(json::Out& out, const Node& n) {
   map(",\"props\":{", m.props, [&](const PropValue& v) { write(out, v); });
   map(",\"slots\":{", m.slots, [&](const Children& list) {
     out.push_back('[');
-    bool first = true;
-    for (const Node& child : list) {
-      if (!first) out.push_back(',');
-      first = false;
-      write(out, child);
+    const Node* child = list.begin();
+    const Node* end = list.end();
+    for (; child != end; ++child) {
+      if (child != list.begin()) out.push_back(',');
+      if (child + 1 != end) __builtin_prefetch(child[1].maps_address());
+      write(out, *child);
     }
     out.push_back(']');
   });
