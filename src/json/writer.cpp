@@ -31,9 +31,10 @@ constexpr auto kEscape = [] {
 }();
 
 // Room is zero-filled ahead of the cursor at most this much at a time (and no more than has
-// been written so far, for small outputs): the filling then stays in the cache until the bytes
-// are written over it.
-constexpr std::size_t kChunk = 32 * 1024;
+// been written so far, for small outputs): the filling then stays in the nearest cache, taking
+// a quarter of it rather than all of it from what the writer reads, until the bytes are written
+// over it.
+constexpr std::size_t kChunk = 8 * 1024;
 
 // Writes the escape of `c` (a byte that needs one) at `d`; returns the end (at most 6 bytes).
 char* put_escape(char* d, unsigned char c) {

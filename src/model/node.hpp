@@ -110,6 +110,8 @@ struct alignas(8) Node {
   void set_maps(Arena& arena, const NodeMaps& m) { maps_ = m.empty() ? nullptr : arena.make<NodeMaps>(m); }
 
   static inline const NodeMaps kNoMaps{};
+  // Where the maps are, or nullptr: for a walk to ask the memory for them ahead of time.
+  const NodeMaps* maps_address() const { return maps_; }
 
  private:
   static std::uint32_t narrow(std::size_t n) {
