@@ -19,6 +19,14 @@
 #include "json/writer.hpp"
 #include "text.hpp"
 
+// The wasm compiler keeps the hottest small readers out of line where a native compiler inlines
+// them; in the wasm build they are inlined where they are called.
+#ifdef __EMSCRIPTEN__
+#define VELMOR_WASM_INLINE [[gnu::always_inline]]
+#else
+#define VELMOR_WASM_INLINE
+#endif
+
 namespace velmor::json {
 
 inline constexpr std::size_t kNoPos = static_cast<std::size_t>(-1);
@@ -127,12 +135,8 @@ class Reader {
   std::size_t next() const { return cur_ == end_ ? here() : here() + 1; }
 
   // Skips whitespace; returns the next byte, or -1 at the end of the text.
-#ifdef __EMSCRIPTEN__
-  // The wasm compiler leaves peek() out of line where it is called most; with the whitespace
-  // loop out of line it is small, and inlined everywhere.
-  [[gnu::always_inline]]
-#endif
-  int peek() {
+  // In the wasm build the whitespace loop is out of line, so that the rest is small.
+  VELMOR_WASM_INLINE int peek() {
     // Compact text: the next byte is already the one wanted (anything above a space is).
     if (cur_ != end_ && static_cast<unsigned char>(*cur_) > ' ') return static_cast<unsigned char>(*cur_);
 #ifdef __EMSCRIPTEN__
@@ -269,7 +273,7 @@ class Reader {
   // ---- scalars ------------------------------------------------------------------------------
   // The string at the cursor ('"' next); the view borrows the input when there are no escapes.
   // Strings with neither escapes nor control characters, in text input, are read in line.
-  std::string_view string_literal() {
+  VELMOR_WASM_INLINE std::string_view string_literal() {
     const char* start = cur_ + 1;
     const char* stop = find_string_stop(start, end_);
     if (stop != end_ && *stop == '"' && !check_utf8_) {
@@ -426,14 +430,14 @@ class Reader {
     return true;
   }
   // The next member's key, with the whitespace after it consumed; false at the closing brace.
-  bool next_key(bool& first, std::string_view& key) {
+  VELMOR_WASM_INLINE bool next_key(bool& first, std::string_view& key) {
     if (!member_start(first)) return false;
     key = string_literal();
     peek();
     return true;
   }
   // next_key() that also finds the key in `names`.
-  bool next_field(bool& first, const NameTable& names, std::string_view& key, std::size_t& index) {
+  VELMOR_WASM_INLINE bool next_field(bool& first, const NameTable& names, std::string_view& key, std::size_t& index) {
     if (!member_start(first)) return false;
     if constexpr (kWordScan) {
       if (end_ - cur_ >= 9) {
