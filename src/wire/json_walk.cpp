@@ -742,6 +742,22 @@ class OneWalk {
     }
   }
 
+  // A string of the text, with no escapes. One shorter than 32 bytes (most keys and names) that
+  // has 32 bytes of text from its start on is copied as one or two fixed 16-byte pieces: the room
+  // taken covers them, and what lies past the string is written over by what comes next.
+  [[gnu::always_inline]] void write_text_string(const char* s, std::size_t n) {
+    if constexpr (Msgpack) {
+      if (n < 32 && end_ - s >= 32) {
+        char* d = o_.room(33);
+        *d = static_cast<char>(0xA0 + n);
+        std::memcpy(d + 1, s, 16);
+        if (n > 16) std::memcpy(d + 17, s + 16, 16);
+        return o_.commit(d + 1 + n);
+      }
+    }
+    write_string(s, n);
+  }
+
   // A plain run of a string with bytes at or above 0x80: valid UTF-8 on its own, or the whole
   // text is checked afterwards (which then finds the fault and reports it as for any text).
   void note_high(const char* start, const char* stop) {
@@ -760,7 +776,7 @@ class OneWalk {
     if (stop == end_) throw GiveUp{};
     if (*stop == '"') {
       p_ = stop + 1;
-      if constexpr (Msgpack) write_string(start, static_cast<std::size_t>(stop - start));
+      if constexpr (Msgpack) write_text_string(start, static_cast<std::size_t>(stop - start));
       return;
     }
     if (*stop != '\\') throw GiveUp{};
@@ -978,7 +994,7 @@ class OneWalk {
         m.begin = out_at();
         members_.push_back(m);
         p_ = stop + 1;
-        if constexpr (Msgpack) write_string(start, m.size);
+        if constexpr (Msgpack) write_text_string(start, m.size);
         // Compact text has the colon right after the key.
         if ((p_ == end_ || *p_ != ':') && peek() != ':') throw GiveUp{};
         ++p_;
