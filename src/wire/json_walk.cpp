@@ -699,17 +699,18 @@ class OneWalk {
       case '"': return string();
       case '{': return object(depth + 1);
       case '[': return array(depth + 1);
-      case 'n': return word("null", 4, Msgpack ? "\xC0" : "null", Msgpack ? 1 : 4);
-      case 't': return word("true", 4, Msgpack ? "\xC3" : "true", Msgpack ? 1 : 4);
-      case 'f': return word("false", 5, Msgpack ? "\xC2" : "false", Msgpack ? 1 : 5);
+      case 'n': return word("null", 4, '\xC0');
+      case 't': return word("true", 4, '\xC3');
+      case 'f': return word("false", 5, '\xC2');
       default: return number();
     }
   }
 
-  void word(const char* w, std::size_t n, const char* as, std::size_t m) {
+  // null, true or false: as JSON left in the run of text, as MessagePack its one-byte marker.
+  void word(const char* w, std::size_t n, char marker) {
     if (static_cast<std::size_t>(end_ - p_) < n || std::memcmp(p_, w, n) != 0) throw GiveUp{};
     p_ += n;
-    if constexpr (Msgpack) o_.append(as, m);
+    if constexpr (Msgpack) o_.push_back(marker);
   }
 
   // MessagePack marker and big-endian length or value.
