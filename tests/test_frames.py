@@ -374,6 +374,19 @@ def test_payloads_whose_containers_are_rewritten_out_of_order(text):
     assert velmor.decode_frame(encoded) == expected
 
 
+def test_short_strings_and_keys_up_to_the_end_of_the_text():
+    # strings and keys of every length around the widths copied at once, ending at every distance
+    # from the end of the payload: the bytes past a string are never taken for it
+    for n in (0, 1, 15, 16, 17, 31, 32, 33):
+        s = "".join(chr(97 + k % 26) for k in range(n))
+        for value in ([s], {s: s}, {s: [s, {s: 0}]}):
+            for pad in range(0, 40):
+                text = json.dumps(value, separators=(",", ":")) + " " * pad
+                encoded = velmor.encode_frame(text, "m", "snapshot", 1, MSGPACK)
+                assert encoded.endswith(pack(value)), (n, pad, value)
+                assert velmor.decode_frame(encoded) == decoded(canonical(value))
+
+
 def test_random_payloads_whose_containers_are_rewritten_out_of_order():
     rnd = random.Random(20261210)
     for _ in range(300):

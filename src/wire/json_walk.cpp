@@ -699,17 +699,18 @@ class OneWalk {
       case '"': return string();
       case '{': return object(depth + 1);
       case '[': return array(depth + 1);
-      case 'n': return word("null", 4, Msgpack ? "\xC0" : "null", Msgpack ? 1 : 4);
-      case 't': return word("true", 4, Msgpack ? "\xC3" : "true", Msgpack ? 1 : 4);
-      case 'f': return word("false", 5, Msgpack ? "\xC2" : "false", Msgpack ? 1 : 5);
+      case 'n': return word("null", 4, '\xC0');
+      case 't': return word("true", 4, '\xC3');
+      case 'f': return word("false", 5, '\xC2');
       default: return number();
     }
   }
 
-  void word(const char* w, std::size_t n, const char* as, std::size_t m) {
+  // null, true or false: as JSON left in the run of text, as MessagePack its one-byte marker.
+  void word(const char* w, std::size_t n, char marker) {
     if (static_cast<std::size_t>(end_ - p_) < n || std::memcmp(p_, w, n) != 0) throw GiveUp{};
     p_ += n;
-    if constexpr (Msgpack) o_.append(as, m);
+    if constexpr (Msgpack) o_.push_back(marker);
   }
 
   // MessagePack marker and big-endian length or value.
@@ -742,6 +743,22 @@ class OneWalk {
     }
   }
 
+  // A string of the text, with no escapes. One shorter than 32 bytes (most keys and names) that
+  // has 32 bytes of text from its start on is copied as one or two fixed 16-byte pieces: the room
+  // taken covers them, and what lies past the string is written over by what comes next.
+  [[gnu::always_inline]] void write_text_string(const char* s, std::size_t n) {
+    if constexpr (Msgpack) {
+      if (n < 32 && end_ - s >= 32) {
+        char* d = o_.room(33);
+        *d = static_cast<char>(0xA0 + n);
+        std::memcpy(d + 1, s, 16);
+        if (n > 16) std::memcpy(d + 17, s + 16, 16);
+        return o_.commit(d + 1 + n);
+      }
+    }
+    write_string(s, n);
+  }
+
   // A plain run of a string with bytes at or above 0x80: valid UTF-8 on its own, or the whole
   // text is checked afterwards (which then finds the fault and reports it as for any text).
   void note_high(const char* start, const char* stop) {
@@ -760,7 +777,7 @@ class OneWalk {
     if (stop == end_) throw GiveUp{};
     if (*stop == '"') {
       p_ = stop + 1;
-      if constexpr (Msgpack) write_string(start, static_cast<std::size_t>(stop - start));
+      if constexpr (Msgpack) write_text_string(start, static_cast<std::size_t>(stop - start));
       return;
     }
     if (*stop != '\\') throw GiveUp{};
@@ -978,7 +995,7 @@ class OneWalk {
         m.begin = out_at();
         members_.push_back(m);
         p_ = stop + 1;
-        if constexpr (Msgpack) write_string(start, m.size);
+        if constexpr (Msgpack) write_text_string(start, m.size);
         // Compact text has the colon right after the key.
         if ((p_ == end_ || *p_ != ':') && peek() != ':') throw GiveUp{};
         ++p_;
