@@ -41,14 +41,20 @@ const Entry<T>* find(const Map<T>& map, Text key) {
   return nullptr;
 }
 
+// The next value must open a container (`open`: '{' or '['); otherwise the error for what was
+// wanted ("a map", "a sequence").
+inline void expect_container(json::Reader& r, char open, std::string_view wanted) {
+  int c = r.peek();
+  if (c != open) {
+    if (c < 0) r.fail_next("EOF while parsing a value");
+    r.invalid_type(wanted);
+  }
+}
+
 // Reads an object into a map; a repeated key keeps its last value.
 template <class T, class F>
 Map<T> read_map(json::Reader& r, F&& read_item) {
-  int c = r.peek();
-  if (c != '{') {
-    if (c < 0) r.fail_next("EOF while parsing a value");
-    r.invalid_type("a map");
-  }
+  expect_container(r, '{', "a map");
   Scratch& s = r.scratch();
   std::size_t mark = s.mark();
   r.object([&](std::string_view key) {
@@ -64,11 +70,7 @@ Map<T> read_map(json::Reader& r, F&& read_item) {
 // Reads an array into a list.
 template <class T, class F>
 ArenaVec<T> read_list(json::Reader& r, F&& read_item) {
-  int c = r.peek();
-  if (c != '[') {
-    if (c < 0) r.fail_next("EOF while parsing a value");
-    r.invalid_type("a sequence");
-  }
+  expect_container(r, '[', "a sequence");
   Scratch& s = r.scratch();
   std::size_t mark = s.mark();
   r.array([&](json::Reader::Seq& seq) {

@@ -144,11 +144,7 @@ template <class Slot>
 void read_prop_value_at(Reader& r, std::size_t at);
 
 PropList read_prop_list(Reader& r) {
-  int c = r.peek();
-  if (c != '[') {
-    if (c < 0) r.fail_next("EOF while parsing a value");
-    r.invalid_type("a sequence");
-  }
+  expect_container(r, '[', "a sequence");
   Scratch& s = r.scratch();
   std::size_t mark = s.mark();
   r.array([&](Reader::Seq& seq) {
@@ -159,11 +155,7 @@ PropList read_prop_list(Reader& r) {
 
 // read_map() for property values, each entry built where the scratch stack keeps it.
 PropMap read_prop_map(Reader& r) {
-  int c = r.peek();
-  if (c != '{') {
-    if (c < 0) r.fail_next("EOF while parsing a value");
-    r.invalid_type("a map");
-  }
+  expect_container(r, '{', "a map");
   Scratch& s = r.scratch();
   std::size_t mark = s.mark();
   r.object([&](std::string_view key) {

@@ -30,6 +30,26 @@ namespace {
 
 using Byte = unsigned char;
 
+// The big-endian number of the `n` bytes at `p` (a length or a number field).
+inline std::uint64_t big_endian(const Byte* p, int n) {
+  std::uint64_t v = 0;
+  for (int k = 0; k < n; ++k) v = (v << 8) | p[k];
+  return v;
+}
+
+// The floats of a 4-byte and an 8-byte field.
+inline float as_float(std::uint64_t bits) {
+  auto b = static_cast<std::uint32_t>(bits);
+  float f;
+  std::memcpy(&f, &b, 4);
+  return f;
+}
+inline double as_double(std::uint64_t bits) {
+  double d;
+  std::memcpy(&d, &bits, 8);
+  return d;
+}
+
 [[noreturn]] void fail(std::string message) { throw json::ReadError{std::move(message), json::kNoPos}; }
 
 // The string at a key offset that the check walk accepted (fixstr or str 8/16/32).
@@ -133,8 +153,7 @@ class Checker {
   // A big-endian number or length field of `n` bytes.
   std::uint64_t fixed(int n) {
     if (end_ - cur_ < n) fail("IO error while reading data: failed to fill whole buffer");
-    std::uint64_t v = 0;
-    for (int k = 0; k < n; ++k) v = (v << 8) | cur_[k];
+    std::uint64_t v = big_endian(cur_, n);
     cur_ += n;
     return v;
   }
@@ -221,16 +240,7 @@ class Checker {
   // read beyond their length.
   std::string found_key(unsigned m) {
     if (m == 0xCA || m == 0xCB) {
-      double d;
-      if (m == 0xCA) {
-        auto bits = static_cast<std::uint32_t>(fixed(4));
-        float f;
-        std::memcpy(&f, &bits, 4);
-        d = f;
-      } else {
-        std::uint64_t bits = fixed(8);
-        std::memcpy(&d, &bits, 8);
-      }
+      double d = m == 0xCA ? as_float(fixed(4)) : as_double(fixed(8));
       if (std::isnan(d)) return "floating point `NaN`";
       if (std::isinf(d)) return d < 0 ? "floating point `-inf`" : "floating point `inf`";
       return json::describe(json::Number{json::Number::Kind::Float, 0, 0, d});
@@ -327,18 +337,9 @@ class Writer {
       case 0xC0: out_ += "null"; return;
       case 0xC2: out_ += "false"; return;
       case 0xC3: out_ += "true"; return;
-      case 0xCA: {
-        auto bits = static_cast<std::uint32_t>(fixed(4));
-        float f;
-        std::memcpy(&f, &bits, 4);
-        return json::write_f64(out_, f);  // non-finite values are written as null
-      }
-      case 0xCB: {
-        std::uint64_t bits = fixed(8);
-        double d;
-        std::memcpy(&d, &bits, 8);
-        return json::write_f64(out_, d);
-      }
+      // Non-finite values are written as null.
+      case 0xCA: return json::write_f64(out_, as_float(fixed(4)));
+      case 0xCB: return json::write_f64(out_, as_double(fixed(8)));
       case 0xCC: return json::write_u64(out_, fixed(1));
       case 0xCD: return json::write_u64(out_, fixed(2));
       case 0xCE: return json::write_u64(out_, fixed(4));
@@ -362,8 +363,7 @@ class Writer {
 
  private:
   std::uint64_t fixed(int n) {
-    std::uint64_t v = 0;
-    for (int k = 0; k < n; ++k) v = (v << 8) | cur_[k];
+    std::uint64_t v = big_endian(cur_, n);
     cur_ += n;
     return v;
   }
@@ -508,8 +508,7 @@ class OneWalk {
   }
   std::uint64_t fixed(int n) {
     if (end_ - cur_ < n) throw GiveUp{};
-    std::uint64_t v = 0;
-    for (int k = 0; k < n; ++k) v = (v << 8) | cur_[k];
+    std::uint64_t v = big_endian(cur_, n);
     cur_ += n;
     return v;
   }
@@ -544,18 +543,8 @@ class OneWalk {
       case 0xC0: o_ += "null"; return;
       case 0xC2: o_ += "false"; return;
       case 0xC3: o_ += "true"; return;
-      case 0xCA: {
-        auto bits = static_cast<std::uint32_t>(fixed(4));
-        float f;
-        std::memcpy(&f, &bits, 4);
-        return json::write_f64(o_, f);
-      }
-      case 0xCB: {
-        std::uint64_t bits = fixed(8);
-        double d;
-        std::memcpy(&d, &bits, 8);
-        return json::write_f64(o_, d);
-      }
+      case 0xCA: return json::write_f64(o_, as_float(fixed(4)));
+      case 0xCB: return json::write_f64(o_, as_double(fixed(8)));
       case 0xCC: return json::write_u64(o_, fixed(1));
       case 0xCD: return json::write_u64(o_, fixed(2));
       case 0xCE: return json::write_u64(o_, fixed(4));
