@@ -472,6 +472,48 @@ def test_one_walk_writes_and_refuses_what_the_two_walks_do():
             assert da == db, (codec, text)
 
 
+def _one_and_two_walks_agree(text: str) -> None:
+    """`text` behind a plain key (the one walk's) and behind the same key escaped (the two walks'),
+    padded to the same length: the MessagePack frames, the decode outputs and the errors match byte
+    for byte (a JSON frame carries its text as it is)."""
+    one = '[{"a":0}     ,' + text + "]"
+    two = '[{"\\u0061":0},' + text + "]"
+    for codec in (JSON, MSGPACK):
+        outputs = []
+        for payload in (one, two):
+            try:
+                data = velmor.encode_frame(payload, "m", "snapshot", 1, codec)
+            except ValueError as e:
+                outputs.append(("encode", str(e)))
+                continue
+            written = data if codec == MSGPACK else None
+            try:
+                outputs.append(("decode", written, velmor.decode_frame(data)))
+            except ValueError as e:
+                outputs.append(("decode", written, str(e)))
+        assert outputs[0] == outputs[1], (codec, text)
+
+
+@pytest.mark.parametrize("text", [
+    # the words, whole, cut short, misspelt in their last letters, run on, and at the end
+    "null", "nul", "nu", "n", "nulL", "nulx", "nulll", "true", "tru", "t", "trUe", "truE", "truee",
+    "false", "fals", "f", "falsE", "falsee", "fal se", "[null,true,false]", "[nul]", "[tru,1]",
+    '{"a":fals}', '{"a":false}', '{"a":true,"b":null}', '{"a":nulltrue}',
+    # whitespace before and after values, keys and colons
+    " \n\ttrue\r ", "[ 1 , 2 ]", "[1,\n2]", '{"a" :1}', '{"a": 1 }', '{ "b":1 , "a" : [ null ] }',
+    "[\t]", "[ , 1]", "[1 ,]", '{"a":1 ,}',
+    # integers at the edges of their kinds, and the numbers left to the reader
+    "-", "-0", "0", "01", "-01", "1.", "1.5", "0x1", "1e5", "2E-3", "-0.0", "1e400",
+    "9223372036854775807", "-9223372036854775808", "-9223372036854775809",
+    "18446744073709551615", "18446744073709551616", "123456789012345678901234",
+    '{"b":-1.25e3,"a":-12}', "[-0,-1,-32,-33,-128,-129,127,128,255,256,65535,65536]",
+])
+def test_one_walk_reads_scalars_and_whitespace_as_the_two_walks_do(text):
+    _one_and_two_walks_agree(text)
+    _one_and_two_walks_agree("[" + text)
+    _one_and_two_walks_agree('{"k":' + text + "}")
+
+
 # ---- the Python functions ---------------------------------------------------------------------
 
 class Index:

@@ -273,6 +273,43 @@ def test_payload_strings_are_borrowed_and_checked_where_they_are():
     assert decode(pack(value)) == decoded(canonical(value))
 
 
+def _strings_around_the_fixed_pieces():
+    """Strings of the lengths around 16 and 32 bytes, plain and with a byte that is escaped, kept
+    as it is or checked as UTF-8 (first, in the middle, last)."""
+    odd = ['"', "\\", "\x00", "\x1f", "\x7f", "/", "\u00e9", "\u2028", "\U0001f600"]
+    for n in (0, 1, 14, 15, 16, 17, 28, 29, 30, 31, 32, 33):
+        base = "o" * n
+        yield base
+        for c in odd:
+            for at in (0, n // 2, n):
+                yield base[:at] + c + base[at:]
+
+
+def test_short_strings_and_keys_decode_the_same_wherever_they_sit():
+    # Near the end of the payload and with at least 32 bytes after their start, as values, keys
+    # and keys after a first member.
+    pad = "q" * 40
+    for s in _strings_around_the_fixed_pieces():
+        for value in (s, [s], [s, pad], {s: 1}, {s: pad}, {"!": 0, s: 1}, {"!": 0, s: pad}, [{s: s}, pad]):
+            assert decode(pack(value)) == decoded(canonical(value)), (s, value)
+
+
+@pytest.mark.parametrize("raw, message", [
+    (b"\xff", "invalid utf-8 sequence of 1 bytes from index 0"),
+    (b"\x80" + b"o" * 15, "invalid utf-8 sequence of 1 bytes from index 0"),
+    (b"o" * 15 + b"\xc3(", "invalid utf-8 sequence of 1 bytes from index 15"),
+    (b"o" * 20 + b"\xed\xa0\x80", "invalid utf-8 sequence of 1 bytes from index 20"),
+    (b"o" * 29 + b"\xe2\x82", "incomplete utf-8 byte sequence from index 29"),
+    (b"o" * 30 + b"\xc3", "incomplete utf-8 byte sequence from index 30"),
+])
+def test_short_strings_and_keys_with_utf8_faults_are_refused_wherever_they_sit(raw, message):
+    s = bytes([0xA0 + len(raw)]) + raw
+    pad = pack("q" * 40)
+    for payload in (s, b"\x92" + s + pad, b"\x81" + s + b"\x01", b"\x81" + s + pad,
+                    b"\x82\xa1!\x00" + s + pad, b"\x92\x81" + s + s + pad):
+        assert decode_error(payload) == "string found to be invalid utf8: " + message, payload.hex()
+
+
 def test_msgpack_suite(testdata):
     suite = json.loads((testdata / "msgpack" / "msgpack-test-suite.json").read_text())
     refused = {

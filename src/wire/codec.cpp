@@ -6,6 +6,7 @@
 #include "call.hpp"
 #include "json/utf8.hpp"
 #include "json/writer.hpp"
+#include "wire/gather.hpp"
 #include "wire/json_walk.hpp"
 #include "wire/msgpack.hpp"
 
@@ -48,6 +49,17 @@ bool encode_payload(Codec codec, std::string_view text, Payload& out, Error& err
 void Payload::write(char* out) const {
   if (drafted) return finish_msgpack(draft, out);
   if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
+}
+
+void Payload::append_to(std::string& out) const {
+  if (!drafted) {
+    out.append(bytes.data(), bytes.size());
+  } else if (draft.fixes.empty()) {
+    out.append(draft.raw.data(), draft.raw.size());
+  } else {
+    Gather<true, Appending> g(draft.raw.data(), draft.fixes, draft.spans, draft.bounds);
+    g.copy(Appending{&out}, 0, static_cast<std::uint32_t>(draft.raw.size()), 0, draft.fixes.size());
+  }
 }
 
 namespace {

@@ -33,6 +33,8 @@ struct Payload {
   std::size_t size() const { return drafted ? draft.size : bytes.size(); }
   // Writes the size() bytes at `out`.
   void write(char* out) const;
+  // Appends them to `out`.
+  void append_to(std::string& out) const;
 };
 
 // The JSON codec takes the text as it is; MessagePack reads it as one JSON value first.

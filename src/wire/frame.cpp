@@ -11,21 +11,42 @@ namespace velmor {
 
 namespace {
 
-// The frame goes into a string of exactly the right size.
-class StringSink final : public ByteSink {
- public:
-  char* reserve(std::size_t n) override {
-    out.resize(n);
-    return out.data();
-  }
-  std::string out;
-};
-
 Error too_long(const char* section, std::size_t n) {
   Error e;
   e.message = std::string(section) + " too long for a frame: " + std::to_string(n) +
               " bytes (at most 4294967295)";
   return e;
+}
+
+// The checks and the header of a frame, in the order their errors are reported; `lay_out` then
+// writes the frame from the header's text and the payload.
+template <class LayOut>
+std::optional<Error> encode_parts(std::string_view payload, std::string_view model_type, std::string_view kind,
+                                  std::uint64_t rev, std::string_view codec, LayOut&& lay_out) {
+  std::optional<wire::Codec> c = wire::codec_named(codec);
+  if (!c) return wire::unknown_codec(codec);
+  Error error;
+  wire::Payload body;
+  if (!wire::encode_payload(*c, payload, body, error)) return error;
+
+  trasken::Header header;
+  if (kind == "snapshot") {
+    header.kind = trasken::FrameKind::Snapshot;
+  } else if (kind == "patch") {
+    header.kind = trasken::FrameKind::Patch;
+  } else {
+    return Error{"unknown frame kind: " + std::string(kind)};
+  }
+  header.codec = codec;
+  header.model_type = model_type;
+  header.rev = rev;
+
+  // Both lengths are checked before anything is laid out: a 32-bit length is never cut.
+  std::size_t h = trasken::header_size(header);
+  if (h > trasken::kMaxSection) return too_long("header", h);
+  std::size_t p = body.size();
+  if (p > trasken::kMaxSection) return too_long("payload", p);
+  return lay_out(trasken::header_text(header), body);
 }
 
 }  // namespace
@@ -34,45 +55,35 @@ std::optional<Error> encode_frame(std::string_view payload, std::string_view mod
                                   std::string_view kind, std::uint64_t rev, std::string_view codec,
                                   ByteSink& sink) {
   return guarded([&]() -> std::optional<Error> {
-    std::optional<wire::Codec> c = wire::codec_named(codec);
-    if (!c) return wire::unknown_codec(codec);
-    Error error;
-    wire::Payload body;
-    if (!wire::encode_payload(*c, payload, body, error)) return error;
-
-    trasken::Header header;
-    if (kind == "snapshot") {
-      header.kind = trasken::FrameKind::Snapshot;
-    } else if (kind == "patch") {
-      header.kind = trasken::FrameKind::Patch;
-    } else {
-      return Error{"unknown frame kind: " + std::string(kind)};
-    }
-    header.codec = codec;
-    header.model_type = model_type;
-    header.rev = rev;
-
-    // Both lengths are checked before anything is laid out: a 32-bit length is never cut.
-    std::size_t h = trasken::header_size(header);
-    if (h > trasken::kMaxSection) return too_long("header", h);
-    std::size_t p = body.size();
-    if (p > trasken::kMaxSection) return too_long("payload", p);
-    // The payload is written in place: MessagePack from the one walk is put together right there.
-    std::string text = trasken::header_text(header);
-    char* out = sink.reserve(8 + text.size() + p);
-    if (out == nullptr) return out_of_memory();
-    body.write(trasken::lay_out(out, text, p));
-    return std::nullopt;
+    return encode_parts(payload, model_type, kind, rev, codec,
+                        [&](const std::string& text, const wire::Payload& body) -> std::optional<Error> {
+                          // The payload is written in place: MessagePack from the one walk is put
+                          // together right there.
+                          char* out = sink.reserve(8 + text.size() + body.size());
+                          if (out == nullptr) return out_of_memory();
+                          body.write(trasken::lay_out(out, text, body.size()));
+                          return std::nullopt;
+                        });
   });
 }
 
 Result<std::string> encode_frame(std::string_view payload, std::string_view model_type,
                                  std::string_view kind, std::uint64_t rev, std::string_view codec) {
-  StringSink sink;
-  if (std::optional<Error> e = encode_frame(payload, model_type, kind, rev, codec, sink)) {
-    return std::move(*e);
-  }
-  return std::move(sink.out);
+  std::string frame;
+  std::optional<Error> e = guarded([&]() -> std::optional<Error> {
+    return encode_parts(payload, model_type, kind, rev, codec,
+                        [&](const std::string& text, const wire::Payload& body) -> std::optional<Error> {
+                          // The lengths and the header, then the payload appended: the string is
+                          // never filled with zeros first.
+                          frame.reserve(8 + text.size() + body.size());
+                          frame.resize(8 + text.size());
+                          trasken::lay_out(frame.data(), text, body.size());
+                          body.append_to(frame);
+                          return std::nullopt;
+                        });
+  });
+  if (e) return std::move(*e);
+  return frame;
 }
 
 Result<std::string> decode_frame(std::string_view frame) {

@@ -577,6 +577,14 @@ class MsgpackOut {
 
 // ---- one walk -----------------------------------------------------------------------------
 
+// Whether the `n` bytes at `p` (4 or 5) spell `w`: a word of four and the fifth byte.
+[[gnu::always_inline]] inline bool same_word(const char* p, const char* w, std::size_t n) {
+  std::uint32_t a, b;
+  std::memcpy(&a, p, 4);
+  std::memcpy(&b, w, 4);
+  return a == b && (n == 4 || p[4] == w[4]);
+}
+
 // Thrown inside the one walk when it gives the text up to the two walks.
 struct GiveUp {};
 
@@ -655,8 +663,10 @@ class OneWalk {
   static bool at_space(const char* p, const char* end) {
     return p != end && static_cast<unsigned char>(*p) <= ' ' && is_space(*p);
   }
-  void space() {
-    if (!at_space(p_, end_)) return;
+  [[gnu::always_inline]] void space() {
+    if (at_space(p_, end_)) skip_space();
+  }
+  void skip_space() {
     flush();
     do {
       ++p_;
@@ -673,8 +683,11 @@ class OneWalk {
     }
   }
   // The next byte past whitespace, or -1 at the end of the text.
-  int peek() {
+  [[gnu::always_inline]] int peek() {
     if (p_ != end_ && static_cast<unsigned char>(*p_) > ' ') return static_cast<unsigned char>(*p_);
+    return peek_past_space();
+  }
+  int peek_past_space() {
     space();
     return p_ == end_ ? -1 : static_cast<unsigned char>(*p_);
   }
@@ -686,16 +699,12 @@ class OneWalk {
     }
   }
 
-  // The value at the cursor, past any whitespace before it.
-  void value(int depth) {
+  // The value at the cursor, past any whitespace before it. Scalars are read where the value is
+  // (in the loop of its array or object), containers by a call.
+  [[gnu::always_inline]] void value(int depth) {
+    space();
     if (p_ == end_) throw GiveUp{};
     switch (*p_) {
-      case ' ':
-      case '\n':
-      case '\t':
-      case '\r':
-        space();
-        return value(depth);
       case '"': return string();
       case '{': return object(depth + 1);
       case '[': return array(depth + 1);
@@ -707,8 +716,8 @@ class OneWalk {
   }
 
   // null, true or false: as JSON left in the run of text, as MessagePack its one-byte marker.
-  void word(const char* w, std::size_t n, char marker) {
-    if (static_cast<std::size_t>(end_ - p_) < n || std::memcmp(p_, w, n) != 0) throw GiveUp{};
+  [[gnu::always_inline]] void word(const char* w, std::size_t n, char marker) {
+    if (static_cast<std::size_t>(end_ - p_) < n || !same_word(p_, w, n)) throw GiveUp{};
     p_ += n;
     if constexpr (Msgpack) o_.push_back(marker);
   }
@@ -796,7 +805,7 @@ class OneWalk {
 
   // Integers that fit their kind are read here and, as JSON, copied: their text is already
   // canonical. Other numbers are the reader's.
-  void number() {
+  [[gnu::always_inline]] void number() {
     const char* start = p_;
     const char* p = p_;
     bool negative = *p == '-';
@@ -816,6 +825,9 @@ class OneWalk {
       if constexpr (Msgpack) return negative ? neg(static_cast<std::int64_t>(0 - v)) : uint(v);
       return;
     }
+    other_number(start);
+  }
+  [[gnu::noinline]] void other_number(const char* start) {
     flush();
     json::Reader r(text_.substr(static_cast<std::size_t>(start - text_.data())), arena_);
     json::Number n = r.number();
@@ -840,7 +852,7 @@ class OneWalk {
     }
   }
 
-  void uint(std::uint64_t u) {
+  [[gnu::always_inline]] void uint(std::uint64_t u) {
     if (u < 128) return o_.push_back(static_cast<char>(u));
     if (u < 256) return be(0xCC, u, 1);
     if (u < 65536) return be(0xCD, u, 2);
@@ -861,7 +873,7 @@ class OneWalk {
     if (depth > json::kMaxDepth) throw GiveUp{};
   }
 
-  void array(int depth) {
+  [[gnu::noinline]] void array(int depth) {
     enter(depth);
     ++p_;
     std::uint32_t at = out_at();
@@ -963,7 +975,7 @@ class OneWalk {
 
   std::string_view key_of(const Member& m) const { return {text_.data() + m.key, m.size}; }
 
-  void object(int depth) {
+  [[gnu::noinline]] void object(int depth) {
     enter(depth);
     std::uint32_t at = out_at();
     ++p_;
@@ -1029,11 +1041,12 @@ class OneWalk {
   // are written with a name or kind first): it is taken out of the output and written again
   // where its key falls among those that follow, so that an object otherwise in order needs no
   // reordering, and its bytes are the only ones moved.
+  // Only `size` is set up front: the rest is written when a member is held, and read only then.
   struct Held {
-    Member member{};
-    const char* text = nullptr;  // its bytes, when they are the text's own (as JSON)
-    std::size_t at = 0;          // else where they are kept in `held_`
-    std::uint32_t size = 0;      // their number; 0 when no member is held
+    Member member;
+    const char* text;        // its bytes, when they are the text's own (as JSON)
+    std::size_t at;          // else where they are kept in `held_`
+    std::uint32_t size = 0;  // their number; 0 when no member is held
   };
   static constexpr std::uint32_t kHold = 512;
 

@@ -16,6 +16,10 @@
 #include "text.hpp"
 #include "wire/gather.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace velmor::wire {
 
 // MessagePack to canonical JSON in two walks over the payload, with no value built in memory.
@@ -518,20 +522,78 @@ class OneWalk {
     cur_ += n;
     return s;
   }
-  std::string_view string(std::uint64_t n) {
+  [[gnu::always_inline]] void string(std::uint64_t n) {
     std::string_view s = data(n);
+    if (!plain_string(s, 0, 0)) other_string(s);
+  }
+  [[gnu::noinline]] void other_string(std::string_view s) {
     if (!ascii(s) && json::check_utf8(s)) throw GiveUp{};
     json::write_string(o_, s);
-    return s;
+  }
+
+  // A string shorter than 32 bytes with 32 bytes of payload from its start on (most keys and
+  // names), written with the byte `before` ahead of it and `after` behind it when they are not 0,
+  // as two fixed 16-byte pieces when no byte of it is escaped or at or above 0x80; false, with
+  // nothing written, for every other string.
+  [[gnu::always_inline]] bool plain_string(std::string_view s, char before, char after) {
+#if defined(__SSE2__)
+    std::size_t n = s.size();
+    if (n >= 32 || end_ - reinterpret_cast<const Byte*>(s.data()) < 32) return false;
+    auto flagged = [](__m128i v) {
+      __m128i below = _mm_set1_epi8(0x1F);
+      __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                                 _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
+      return static_cast<std::uint32_t>(_mm_movemask_epi8(hit) | _mm_movemask_epi8(v));
+    };
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data()));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + 16));
+    std::uint32_t mask = flagged(a);
+    if (n > 16) mask |= flagged(b) << 16;
+    if ((mask & ((std::uint32_t(1) << n) - 1)) != 0) return false;
+    char* d = o_.room(36);
+    if (before != 0) *d++ = before;
+    *d = '"';
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 1), a);
+    if (n > 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 17), b);
+    d[1 + n] = '"';
+    d += 2 + n;
+    if (after != 0) *d++ = after;
+    o_.commit(d);
+    return true;
+#else
+    (void)s;
+    (void)before;
+    (void)after;
+    return false;
+#endif
+  }
+  // 0 to 127, in line.
+  [[gnu::always_inline]] void small_uint(unsigned m) {
+    char* d = o_.room(3);
+    if (m < 10) {
+      d[0] = static_cast<char>('0' + m);
+      return o_.commit(d + 1);
+    }
+    if (m < 100) {
+      d[0] = static_cast<char>('0' + m / 10);
+      d[1] = static_cast<char>('0' + m % 10);
+      return o_.commit(d + 2);
+    }
+    d[0] = '1';
+    d[1] = static_cast<char>('0' + (m / 10) % 10);
+    d[2] = static_cast<char>('0' + m % 10);
+    o_.commit(d + 3);
   }
   void integer(std::int64_t i) {
     if (i >= 0) return json::write_u64(o_, static_cast<std::uint64_t>(i));
     json::write_i64(o_, i);
   }
 
-  void value(int depth) {
+  // Scalars are written where the value is read (in the loop of its array or map), containers
+  // by a call.
+  [[gnu::always_inline]] void value(int depth) {
     unsigned m = marker();
-    if (m < 0x80) return json::write_u64(o_, m);
+    if (m < 0x80) return small_uint(m);
     if (m >= 0xE0) return json::write_i64(o_, static_cast<std::int8_t>(m));
     if (m < 0x90) return map(m & 0x0F, depth + 1);
     if (m < 0xA0) return array(m & 0x0F, depth + 1);
@@ -570,7 +632,7 @@ class OneWalk {
   }
 
   // A count is never trusted: one larger than the input can meet runs out of input first.
-  void array(std::uint64_t n, int depth) {
+  [[gnu::noinline]] void array(std::uint64_t n, int depth) {
     enter(depth);
     o_.push_back('[');
     for (std::uint64_t k = 0; k < n; ++k) {
@@ -588,7 +650,7 @@ class OneWalk {
   };
   std::string_view key_of(const Member& m) const { return {reinterpret_cast<const char*>(begin_) + m.key, m.size}; }
 
-  void map(std::uint64_t n, int depth) {
+  [[gnu::noinline]] void map(std::uint64_t n, int depth) {
     enter(depth);
     std::uint32_t at = out_at();
     std::size_t inner = fixes_.size();
@@ -596,8 +658,9 @@ class OneWalk {
     bool in_order = true;
     o_.push_back('{');
     for (std::uint64_t k = 0; k < n; ++k) {
-      if (k != 0) o_.push_back(',');
-      std::uint32_t begin = out_at();
+      // The member starts after its comma; the comma, the key and the colon mostly go at once.
+      char comma = k != 0 ? ',' : '\0';
+      std::uint32_t begin = out_at() + (k != 0 ? 1 : 0);
       unsigned m = marker();
       std::uint64_t size;
       if (m >= 0xA0 && m < 0xC0) {
@@ -607,12 +670,17 @@ class OneWalk {
       } else {
         throw GiveUp{};
       }
-      std::string_view key = string(size);
+      std::string_view key = data(size);
+      if (!plain_string(key, comma, ':')) {
+        if (comma != 0) o_.push_back(',');
+        if (!ascii(key) && json::check_utf8(key)) throw GiveUp{};
+        json::write_string(o_, key);
+        o_.push_back(':');
+      }
       Member e{static_cast<std::uint32_t>(reinterpret_cast<const Byte*>(key.data()) - begin_),
                static_cast<std::uint32_t>(key.size()), begin, 0};
       if (in_order && members_.size() != mark && !less(key_of(members_.back()), key)) in_order = false;
       members_.push_back(e);
-      o_.push_back(':');
       value(depth);
     }
     std::uint32_t last_end = out_at();
