@@ -1117,22 +1117,27 @@ class OneWalk {
     std::size_t top = members_.size();
     for (std::size_t k = mark; k + 1 < top; ++k) members_[k].end = members_[k + 1].begin - (Msgpack ? 0 : 1);
     members_[top - 1].end = last_end;
-    sorting_ = Sorting{members_.data() + mark, top - mark};
-    auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
+    // Kept in locals for the loops below: stores to the members would make the compiler load
+    // the fields again.
+    Member* first = members_.data() + mark;
+    std::size_t count = top - mark;
+    sorting_ = Sorting{first, count};
+    const char* text = text_.data();
+    auto key = [text](const Sorted& m) { return std::string_view(text + m.key, m.size); };
     auto before = [&](const Sorted& a, const Sorted& b) { return less(key(a), key(b)); };
     // Whether a key repeats: a repeated key ends up right after its equal.
     bool repeats = true;
-    if (sorting_.size() <= 16) {
+    if (count <= 16) {
       // Small objects (the usual case) sort in place without the merge buffer of stable_sort;
       // each insertion stops at a key no greater, which is equal exactly when the key repeats.
       repeats = false;
-      for (std::size_t k = 1; k < sorting_.size(); ++k) {
-        Sorted m = sorting_[k];
+      for (std::size_t k = 1; k < count; ++k) {
+        Sorted m = first[k];
         std::size_t j = k;
         int c = 0;
-        for (; j != 0 && (c = compare(key(m), key(sorting_[j - 1]))) < 0; --j) sorting_[j] = sorting_[j - 1];
+        for (; j != 0 && (c = compare(key(m), key(first[j - 1]))) < 0; --j) first[j] = first[j - 1];
         if (j != 0 && c == 0) repeats = true;
-        sorting_[j] = m;
+        first[j] = m;
       }
     } else {
       std::stable_sort(sorting_.begin(), sorting_.end(), before);
@@ -1192,12 +1197,13 @@ class OneWalk {
     std::uint32_t end = out_at();
     copy_block(scratch_, written() + at, end - at);
     const char* from = scratch_ - at;
+    Member* first = sorting_.first;
     std::size_t kept = sorting_.size();
     if (repeats) {
       kept = 0;
       for (std::size_t k = 0; k < sorting_.size(); ++k) {
         auto key = [&](const Sorted& m) { return std::string_view(text_.data() + m.key, m.size); };
-        if (k + 1 == sorting_.size() || !same(key(sorting_[k]), key(sorting_[k + 1]))) sorting_[kept++] = sorting_[k];
+        if (k + 1 == sorting_.size() || !same(key(first[k]), key(first[k + 1]))) first[kept++] = first[k];
       }
     }
     // MessagePack may need a wider head than the byte kept for it; nothing else grows.
@@ -1218,7 +1224,7 @@ class OneWalk {
       if constexpr (!Msgpack) {
         if (k != 0) *d++ = ',';
       }
-      const Sorted& m = sorting_[k];
+      const Sorted& m = first[k];
       json::copy_bytes(d, from + m.begin, m.end - m.begin);
       d += m.end - m.begin;
     }
