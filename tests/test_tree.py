@@ -4,6 +4,7 @@ and their reading errors with positions."""
 import pytest
 import velmor
 
+from canonical import write_float
 from test_json import canonical, read_error
 
 
@@ -68,6 +69,57 @@ def props(value: str) -> str:
 ])
 def test_property_values(value, written):
     assert canonical(props(value)) == props(written)
+
+
+# A property entry whose text is already what the writer writes is copied through as it is; any
+# departure from that form, at the top of the entry or anywhere inside its value, must still be
+# rewritten.
+@pytest.mark.parametrize("text, written", [
+    ('{"x":{"Int":1},"y":"Null"}', '{"x":{"Int":1},"y":"Null"}'),
+    ('{"y":{"Int":1},"x":{"Str":"s"}}', '{"x":{"Str":"s"},"y":{"Int":1}}'),
+    ('{"x":{"Int":1},"x":{"Int":2}}', '{"x":{"Int":2}}'),
+    ('{"\\u0078":{"Int":1}}', '{"x":{"Int":1}}'),
+    ('{"x" :{"Int":1}}', '{"x":{"Int":1}}'),
+    ('{"x": {"Int":1}}', '{"x":{"Int":1}}'),
+    ('{"x":{"Int": 1}}', '{"x":{"Int":1}}'),
+    ('{"x":{"Int":1 }}', '{"x":{"Int":1}}'),
+    ('{"x":{ "Int":1}}', '{"x":{"Int":1}}'),
+    ('{"x":{"Str":"\\u0041\\n"}}', '{"x":{"Str":"A\\n"}}'),
+    ('{"x":{"Null":null}}', '{"x":"Null"}'),
+    ('{"x":{"List":[{"Null":null}]}}', '{"x":{"List":["Null"]}}'),
+    ('{"x":{"List":[{"Int":1}, {"Int":2}]}}', '{"x":{"List":[{"Int":1},{"Int":2}]}}'),
+    ('{"x":{"List":[{"Str":"\\/"}]}}', '{"x":{"List":[{"Str":"/"}]}}'),
+    ('{"x":{"Map":{"b":{"Int":1},"a":{"Int":2}}}}', '{"x":{"Map":{"a":{"Int":2},"b":{"Int":1}}}}'),
+    ('{"x":{"Map":{"a":{"Int":1},"a":{"Int":2}}}}', '{"x":{"Map":{"a":{"Int":2}}}}'),
+    ('{"x":{"Map":{"a":{"Map":{"\\u0062":{"Null":null}}}}}}', '{"x":{"Map":{"a":{"Map":{"b":"Null"}}}}}'),
+    ('{"x":{"Map":{"a":{"Float":1.50}}}}', '{"x":{"Map":{"a":{"Float":1.5}}}}'),
+    ('{"x":{"Submodel":7},"y":{"Map":{"a":{"Submodel":8}}}}', '{"x":{"Submodel":7},"y":{"Map":{"a":{"Submodel":8}}}}'),
+    ('{"x":{"Map":{"a":{"Submodel" :8}}}}', '{"x":{"Map":{"a":{"Submodel":8}}}}'),
+    ('{"x":{"Map":{"a":{"Submodel": 8}}}}', '{"x":{"Map":{"a":{"Submodel":8}}}}'),
+])
+def test_property_entries_copied_only_when_canonical(text, written):
+    assert canonical('{"tag":"a","props":%s}' % text) == '{"tag":"a","props":%s}' % written
+
+
+@pytest.mark.parametrize("name", ["Int", "Submodel"])
+def test_property_value_at_the_nesting_limit(name):
+    # the value's `{` is the 128th bracket open, short name or long
+    prefix = '{"tag":"a","slots":{"s":[{"tag":"b","props":{"x":' + '{"List":[' * 61
+    text = prefix + '{"%s":1}' % name + "]}" * 61 + "}}]}}"
+    assert read_error(text) == "recursion limit exceeded at line 1 column %d" % (len(prefix) + 1)
+
+
+@pytest.mark.parametrize("literal", [
+    "1.5", "1.50", "1.0", "1.00", "10.0", "0.5", "-0.5", "0.05", "0.050", "-12.25", "0.1",
+    "0.00001", "0.000012", "0.000001", "0.0", "-0.0", "0.00", "2", "-3", "1e2", "1.5e0", "1E-3",
+    "123456789012345.0", "12345678901234.5", "1234567890.12345", "1234567890.123456",
+    "999999999999999.9", "0.30000000000000004", "0.3000000000000000", "5e-324",
+    "100000000000000.0", "1000000000000000.0", "9007199254740993.0",
+])
+def test_float_literals_in_entries(literal):
+    written = write_float(float(literal))
+    for value in ('{"Float":%s}', '{"List":[{"Float":%s}]}', '{"Map":{"k":{"Float":%s}}}'):
+        assert canonical(props(value % literal)) == props(value % written)
 
 
 P = len('{"tag":"a","props":{"x":')  # where the value starts

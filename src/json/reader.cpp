@@ -116,6 +116,17 @@ void Reader::fail_here(const char* message) const { throw ReadError{message, her
 
 void Reader::fail_next(const char* message) const { throw ReadError{message, next()}; }
 
+int Reader::skip_space() {
+  const char* start = cur_;
+  while (cur_ != end_) {
+    char c = *cur_;
+    if (c != ' ' && c != '\n' && c != '\t' && c != '\r') break;
+    ++cur_;
+  }
+  if (cur_ != start) ++departures_;
+  return cur_ == end_ ? -1 : static_cast<unsigned char>(*cur_);
+}
+
 void Reader::finish() {
   if (peek() >= 0) fail_next("trailing characters");
 }
@@ -485,6 +496,7 @@ void Reader::escape(std::string& out) {
 }
 
 std::string_view Reader::escaped_string() {
+  ++departures_;
   ++cur_;  // '"'
   const char* run = cur_;
   bool escaped = false;

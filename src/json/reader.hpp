@@ -135,22 +135,19 @@ class Reader {
   std::size_t next() const { return cur_ == end_ ? here() : here() + 1; }
 
   // Skips whitespace; returns the next byte, or -1 at the end of the text.
-  // In the wasm build the whitespace loop is out of line, so that the rest is small.
   VELMOR_WASM_INLINE int peek() {
     // Compact text: the next byte is already the one wanted (anything above a space is).
     if (cur_ != end_ && static_cast<unsigned char>(*cur_) > ' ') return static_cast<unsigned char>(*cur_);
-#ifdef __EMSCRIPTEN__
     return skip_space();
   }
-  [[gnu::noinline]] int skip_space() {
-#endif
-    while (cur_ != end_) {
-      char c = *cur_;
-      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
-      ++cur_;
-    }
-    return -1;
-  }
+  // peek() past whitespace: out of line, so that the many readers peek() is inlined into stay
+  // small (compact text, the usual input, has no whitespace to skip).
+  [[gnu::noinline]] int skip_space();
+  // How often the text read so far departed from the form the writer writes: whitespace
+  // consumed, an escape decoded, and whatever a typed reader reports with depart(). A value read
+  // while the count stayed the same is its own canonical text.
+  std::size_t departures() const { return departures_; }
+  void depart() { ++departures_; }
   // After the top-level value: only whitespace may follow.
   void finish();
 
@@ -355,6 +352,27 @@ class Reader {
     }
     return false;
   }
+  // compact_variant_head() for the names of seven or eight bytes.
+  bool compact_long_variant_head(const NameTable& names, VariantHead& head) {
+    if constexpr (kWordScan) {
+      if (end_ - cur_ >= 13 && cur_[0] == '{' && cur_[1] == '"' && depth_left_ > 1) {
+        std::uint64_t w = load8(cur_ + 2);
+        std::size_t count = names.names.size();
+        for (std::size_t i = 0; i < count; ++i) {
+          std::size_t n = names.size[i];
+          if (n != 7 && n != 8) continue;
+          std::uint64_t mask = n == 8 ? ~std::uint64_t(0) : (std::uint64_t(1) << 56) - 1;
+          if ((w & mask) == names.word[i] && cur_[2 + n] == '"' && cur_[3 + n] == ':') {
+            --depth_left_;
+            cur_ += 2 + n + 2;
+            head = {i, true};
+            return true;
+          }
+        }
+      }
+    }
+    return false;
+  }
   // When the string `"NAME"` is at the cursor (not after whitespace), NAME one of `names` of at
   // most seven bytes, consumes it as string_literal() would and returns its index; otherwise
   // leaves the cursor where it is and returns the number of names.
@@ -492,6 +510,7 @@ class Reader {
   std::string buf_;
   Out canonical_out_;
   std::string canonical_spare_;
+  std::size_t departures_ = 0;
   int depth_left_ = kMaxDepth + 1;
   bool check_utf8_;
 };

@@ -63,9 +63,10 @@ bool equal(const Canonical& a, const Canonical& b);
 // live in `arena`; strings are shared.
 Value copy_canonical(Arena& arena, const Value& v);
 
-// Sorts the members of an object by key and keeps the last of each repeated key.
+// Sorts the members of an object by key and keeps the last of each repeated key; false when
+// they were not already in strictly ascending order.
 template <class M>
-void sort_members(ArenaVec<M>& members);
+bool sort_members(ArenaVec<M>& members);
 
 void write(Out& out, const Value& v);
 // Same kind and equal: floats by IEEE equality, arrays element-wise, objects member-wise.
@@ -78,15 +79,16 @@ template <class M>
 __attribute__((noinline)) void sort_unsorted_members(ArenaVec<M>& members);
 
 template <class M>
-inline void sort_members(ArenaVec<M>& members) {
+inline bool sort_members(ArenaVec<M>& members) {
   // Most objects have one member, or a few already in order: those need no call.
   std::size_t n = members.size();
   for (std::size_t i = 1; i < n; ++i) {
     if (compare(members[i - 1].key, members[i].key) >= 0) {
       sort_unsorted_members(members);
-      return;
+      return false;
     }
   }
+  return true;
 }
 
 // sort_members() once a pair out of order has been seen.

@@ -1,6 +1,7 @@
 // Reading, writing and comparing trees, property values and bindings.
 #include "model/node.hpp"
 
+#include <cmath>
 #include <cstring>
 #include <iterator>
 
@@ -153,32 +154,79 @@ PropList read_prop_list(Reader& r) {
   return s.pop<PropValue>(r.arena(), mark);
 }
 
-// read_map() for property values, each entry built where the scratch stack keeps it.
+// read_map() for property values, each entry built where the scratch stack keeps it. An entry
+// read without a departure (see Reader::departures) since the previous one ended gets the size
+// of its value's text (see PropValue::text_size): its key then has no escapes (a key with escapes
+// is a copy elsewhere), and neither it nor the colon has whitespace after it.
 PropMap read_prop_map(Reader& r) {
   expect_container(r, '{', "a map");
   Scratch& s = r.scratch();
   std::size_t mark = s.mark();
+  std::size_t departures = r.departures();
   r.object([&](std::string_view key) {
     r.colon();
     std::size_t at = s.claim<Entry<PropValue>>();
     s.at<Entry<PropValue>>(at)->key = key;
     read_prop_value_at<Entry<PropValue>>(r, at);
+    auto address = [](const char* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    std::size_t size = address(r.place().cur) - address(key.data() + key.size() + 2);
+    if (r.departures() == departures && size <= UINT32_MAX) {
+      s.at<Entry<PropValue>>(at)->value.text_size = static_cast<std::uint32_t>(size);
+    }
+    departures = r.departures();
   });
   PropMap map = s.pop<Entry<PropValue>>(r.arena(), mark);
-  json::sort_members(map);
+  if (!json::sort_members(map)) r.depart();
   return map;
+}
+
+// Whether the float literal [p, end) (as read: sign, digits, then any fraction and exponent) is
+// what write_f64 writes for its value `v`. Only the positional form is recognised: at most 15
+// digits, a fraction without trailing zeros (or exactly ".0"), no exponent, and a magnitude of
+// 1e-5 up to 1e15. Its digits are then the only ones of their length that read back as `v`,
+// and no shorter ones do (they would be the same digits with a zero at the end), so they are
+// the shortest, which the writer writes in that form.
+bool canonical_float(const char* p, const char* end, double v) {
+  double a = std::fabs(v);
+  if (!(a >= 1e-5 && a < 1e15)) return false;
+  if (*p == '-') ++p;
+  if (end - p > 16) return false;
+  // Back over the fraction: the literal has the form DIGITS.DIGITS when a point ends that run
+  // (an exponent or a literal without a point ends it otherwise).
+  const char* q = end;
+  while (q != p && q[-1] >= '0' && q[-1] <= '9') --q;
+  if (q == end || q - p < 2 || q[-1] != '.') return false;
+  return end[-1] != '0' || end - q == 1;
+}
+
+// The payload of a Float; a literal that is not written as the writer writes it is a departure.
+[[gnu::noinline]] double read_float(Reader& r) {
+  r.peek();
+  const char* start = r.place().cur;
+  double f = r.f64();
+  if (!canonical_float(start, r.place().cur, f)) r.depart();
+  return f;
 }
 
 template <class Slot>
 void read_prop_value_at(Reader& r, std::size_t at) {
   Reader::VariantHead head;
-  if (!r.compact_variant_head(kPropTable, head)) head = r.variant_head(kPropTable);
+  if (!r.compact_variant_head(kPropTable, head)) {
+    // A bare name ("Null", the only one that needs no payload) in line too.
+    std::size_t bare = r.compact_name_value(kPropTable);
+    if (bare != kPropTable.names.size()) {
+      head = {bare, false};
+    } else if (!r.compact_long_variant_head(kPropTable, head)) {
+      head = r.variant_head(kPropTable);
+    }
+  }
   if (!head.payload) {
     if (head.index == 0) return put<Slot, 0>(r, at, json::Null{});
     Reader::fail("invalid type: unit variant, expected newtype variant");
   }
   switch (head.index) {
     case 0: {
+      r.depart();  // the writer writes "Null"
       int c = r.peek();
       if (c == 'n') {
         r.null();
@@ -192,7 +240,7 @@ void read_prop_value_at(Reader& r, std::size_t at) {
     }
     case 1: put<Slot, 1>(r, at, r.boolean()); break;
     case 2: put<Slot, 2>(r, at, r.i64()); break;
-    case 3: put<Slot, 3>(r, at, r.f64()); break;
+    case 3: put<Slot, 3>(r, at, read_float(r)); break;
     case 4: put<Slot, 4>(r, at, r.string()); break;
     case 5: put<Slot, 5>(r, at, read_prop_list(r)); break;
     case 6: put<Slot, 6>(r, at, read_prop_map(r)); break;
@@ -211,6 +259,22 @@ PropValue read_prop_value(Reader& r) {
   s.reset(at);
   return v;
 }
+
+namespace {
+
+// "KEY":VALUE, copied from the text it was read from when that is already canonical.
+void write_entry(json::Out& out, const Entry<PropValue>& e) {
+  if (e.value.text_size != 0) {
+    // The key has no escapes, and its quotes and the colon lie around it in that text.
+    out.append(e.key.data() - 1, e.key.size() + 3 + e.value.text_size);
+    return;
+  }
+  json::write_string(out, e.key);
+  out.push_back(':');
+  write(out, e.value);
+}
+
+}  // namespace
 
 void write(json::Out& out, const PropValue& v) {
   std::size_t k = v.v.index();
@@ -250,9 +314,7 @@ void write(json::Out& out, const PropValue& v) {
       for (const Entry<PropValue>& e : std::get<PropMap>(v.v)) {
         if (!first) out.push_back(',');
         first = false;
-        json::write_string(out, e.key);
-        out.push_back(':');
-        write(out, e.value);
+        write_entry(out, e);
       }
       out.push_back('}');
       break;
@@ -307,7 +369,16 @@ void write(json::Out& out, const Node& n) {
     out.push_back('}');
   };
   const NodeMaps& m = n.maps();
-  map(",\"props\":{", m.props, [&](const PropValue& v) { write(out, v); });
+  if (!m.props.empty()) {
+    out += ",\"props\":{";
+    bool first = true;
+    for (const Entry<PropValue>& e : m.props) {
+      if (!first) out.push_back(',');
+      first = false;
+      write_entry(out, e);
+    }
+    out.push_back('}');
+  }
   map(",\"slots\":{", m.slots, [&](const Children& list) {
     out.push_back('[');
     const Node* child = list.begin();

@@ -21,8 +21,15 @@ struct Submodel {
 
 // Variants in their declared order: Null, Bool, Int, Float, Str, List, Map, Submodel.
 struct PropValue {
-  std::variant<json::Null, bool, std::int64_t, double, Text, PropList, PropMap, Submodel> v;
+  // The size stays in the variant's padding (24 bytes on 64-bit hosts, as without it).
+  [[no_unique_address]] std::variant<json::Null, bool, std::int64_t, double, Text, PropList, PropMap, Submodel> v;
+  // For the value of a map entry read from text, when that text is already exactly what the
+  // writer writes (and follows the entry's key, its closing quote and a colon, with nothing in
+  // between): its size, so that the entry is written by copying it. 0 otherwise, and for every
+  // value made any other way.
+  std::uint32_t text_size = 0;
 };
+static_assert(sizeof(void*) != 8 || sizeof(PropValue) == 24);
 
 enum class BindingMode : std::uint8_t { OneWay, TwoWay };
 
