@@ -518,7 +518,7 @@ class OneWalk {
     cur_ += n;
     return s;
   }
-  std::string_view string(std::uint64_t n) {
+  VELMOR_WASM_INLINE std::string_view string(std::uint64_t n) {
     std::string_view s = data(n);
     if (!ascii(s) && json::check_utf8(s)) throw GiveUp{};
     json::write_string(o_, s);
