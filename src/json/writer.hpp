@@ -107,6 +107,23 @@ inline void write_string(Out& out, std::string_view s) {
       return;
     }
   }
+#ifdef __EMSCRIPTEN__
+  // In the wasm build also those of up to two words (a call costs more there): their first and
+  // last eight bytes, which overlap below sixteen.
+  if (kWordScan && s.size() >= 8 && s.size() <= 16) {
+    std::uint64_t head = load8(s.data());
+    std::uint64_t tail = load8(s.data() + s.size() - 8);
+    if ((special_bytes(head) | special_bytes(tail)) == 0) {
+      char* d = out.room(18);
+      d[0] = '"';
+      store8(d + 1, head);
+      store8(d + 1 + s.size() - 8, tail);
+      d[1 + s.size()] = '"';
+      out.commit(d + 2 + s.size());
+      return;
+    }
+  }
+#endif
   write_long_string(out, s);
 }
 // The number of bytes write_string appends for `s`.

@@ -526,7 +526,13 @@ class OneWalk {
     std::string_view s = data(n);
     if (!plain_string(s, 0, 0)) other_string(s);
   }
-  [[gnu::noinline]] void other_string(std::string_view s) {
+  // Out of line where plain_string() takes most strings; in line where it takes none.
+#if defined(__SSE2__)
+  [[gnu::noinline]]
+#else
+  VELMOR_WASM_INLINE
+#endif
+  void other_string(std::string_view s) {
     if (!ascii(s) && json::check_utf8(s)) throw GiveUp{};
     json::write_string(o_, s);
   }
