@@ -19,14 +19,6 @@
 #include "json/writer.hpp"
 #include "text.hpp"
 
-// The wasm compiler keeps the hottest small readers out of line where a native compiler inlines
-// them; in the wasm build they are inlined where they are called.
-#ifdef __EMSCRIPTEN__
-#define VELMOR_WASM_INLINE [[gnu::always_inline]]
-#else
-#define VELMOR_WASM_INLINE
-#endif
-
 namespace velmor::json {
 
 inline constexpr std::size_t kNoPos = static_cast<std::size_t>(-1);

@@ -11,6 +11,21 @@
 #include <emmintrin.h>
 #endif
 
+// The wasm compiler keeps the hottest small readers out of line where a native compiler inlines
+// them; in the wasm build they are inlined where they are called.
+#ifdef __EMSCRIPTEN__
+#define VELMOR_WASM_INLINE [[gnu::always_inline]]
+#else
+#define VELMOR_WASM_INLINE
+#endif
+// The other way round: inlined natively, left to the compiler in the wasm build, where the code
+// it would copy into every caller costs more in size than it saves in time.
+#ifdef __EMSCRIPTEN__
+#define VELMOR_NATIVE_INLINE
+#else
+#define VELMOR_NATIVE_INLINE [[gnu::always_inline]]
+#endif
+
 namespace velmor::json {
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__

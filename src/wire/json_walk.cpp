@@ -578,7 +578,7 @@ class MsgpackOut {
 // ---- one walk -----------------------------------------------------------------------------
 
 // Whether the `n` bytes at `p` (4 or 5) spell `w`: a word of four and the fifth byte.
-[[gnu::always_inline]] inline bool same_word(const char* p, const char* w, std::size_t n) {
+VELMOR_NATIVE_INLINE inline bool same_word(const char* p, const char* w, std::size_t n) {
   std::uint32_t a, b;
   std::memcpy(&a, p, 4);
   std::memcpy(&b, w, 4);
@@ -663,7 +663,7 @@ class OneWalk {
   static bool at_space(const char* p, const char* end) {
     return p != end && static_cast<unsigned char>(*p) <= ' ' && is_space(*p);
   }
-  [[gnu::always_inline]] void space() {
+  VELMOR_NATIVE_INLINE void space() {
     if (at_space(p_, end_)) skip_space();
   }
   void skip_space() {
@@ -683,7 +683,7 @@ class OneWalk {
     }
   }
   // The next byte past whitespace, or -1 at the end of the text.
-  [[gnu::always_inline]] int peek() {
+  VELMOR_NATIVE_INLINE int peek() {
     if (p_ != end_ && static_cast<unsigned char>(*p_) > ' ') return static_cast<unsigned char>(*p_);
     return peek_past_space();
   }
@@ -701,7 +701,7 @@ class OneWalk {
 
   // The value at the cursor, past any whitespace before it. Scalars are read where the value is
   // (in the loop of its array or object), containers by a call.
-  [[gnu::always_inline]] void value(int depth) {
+  VELMOR_NATIVE_INLINE void value(int depth) {
     space();
     if (p_ == end_) throw GiveUp{};
     switch (*p_) {
@@ -716,7 +716,7 @@ class OneWalk {
   }
 
   // null, true or false: as JSON left in the run of text, as MessagePack its one-byte marker.
-  [[gnu::always_inline]] void word(const char* w, std::size_t n, char marker) {
+  VELMOR_NATIVE_INLINE void word(const char* w, std::size_t n, char marker) {
     if (static_cast<std::size_t>(end_ - p_) < n || !same_word(p_, w, n)) throw GiveUp{};
     p_ += n;
     if constexpr (Msgpack) o_.push_back(marker);
@@ -805,7 +805,7 @@ class OneWalk {
 
   // Integers that fit their kind are read here and, as JSON, copied: their text is already
   // canonical. Other numbers are the reader's.
-  [[gnu::always_inline]] void number() {
+  VELMOR_NATIVE_INLINE void number() {
     const char* start = p_;
     const char* p = p_;
     bool negative = *p == '-';
@@ -852,7 +852,7 @@ class OneWalk {
     }
   }
 
-  [[gnu::always_inline]] void uint(std::uint64_t u) {
+  VELMOR_NATIVE_INLINE void uint(std::uint64_t u) {
     if (u < 128) return o_.push_back(static_cast<char>(u));
     if (u < 256) return be(0xCC, u, 1);
     if (u < 65536) return be(0xCD, u, 2);

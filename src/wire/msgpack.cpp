@@ -18,6 +18,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
 #endif
 
 namespace velmor::wire {
@@ -527,7 +529,7 @@ class OneWalk {
     if (!plain_string(s, 0, 0)) other_string(s);
   }
   // Out of line where plain_string() takes most strings; in line where it takes none.
-#if defined(__SSE2__)
+#if defined(__SSE2__) || defined(__wasm_simd128__)
   [[gnu::noinline]]
 #else
   VELMOR_WASM_INLINE
@@ -542,25 +544,19 @@ class OneWalk {
   // as two fixed 16-byte pieces when no byte of it is escaped or at or above 0x80; false, with
   // nothing written, for every other string.
   [[gnu::always_inline]] bool plain_string(std::string_view s, char before, char after) {
-#if defined(__SSE2__)
+#if defined(__SSE2__) || defined(__wasm_simd128__)
     std::size_t n = s.size();
     if (n >= 32 || end_ - reinterpret_cast<const Byte*>(s.data()) < 32) return false;
-    auto flagged = [](__m128i v) {
-      __m128i below = _mm_set1_epi8(0x1F);
-      __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-                                 _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
-      return static_cast<std::uint32_t>(_mm_movemask_epi8(hit) | _mm_movemask_epi8(v));
-    };
-    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data()));
-    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + 16));
+    Piece a = load_piece(s.data());
+    Piece b = load_piece(s.data() + 16);
     std::uint32_t mask = flagged(a);
     if (n > 16) mask |= flagged(b) << 16;
     if ((mask & ((std::uint32_t(1) << n) - 1)) != 0) return false;
     char* d = o_.room(36);
     if (before != 0) *d++ = before;
     *d = '"';
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 1), a);
-    if (n > 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 17), b);
+    store_piece(d + 1, a);
+    if (n > 16) store_piece(d + 17, b);
     d[1 + n] = '"';
     d += 2 + n;
     if (after != 0) *d++ = after;
@@ -573,8 +569,29 @@ class OneWalk {
     return false;
 #endif
   }
+  // 16 bytes at a time: a bit per byte that is '"', '\\', below 0x20 or at or above 0x80.
+#if defined(__SSE2__)
+  using Piece = __m128i;
+  static Piece load_piece(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static void store_piece(char* p, Piece v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+  static std::uint32_t flagged(Piece v) {
+    __m128i below = _mm_set1_epi8(0x1F);
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
+                               _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(hit) | _mm_movemask_epi8(v));
+  }
+#elif defined(__wasm_simd128__)
+  using Piece = v128_t;
+  static Piece load_piece(const char* p) { return wasm_v128_load(p); }
+  static void store_piece(char* p, Piece v) { wasm_v128_store(p, v); }
+  static std::uint32_t flagged(Piece v) {
+    v128_t hit = wasm_v128_or(wasm_v128_or(wasm_i8x16_eq(v, wasm_i8x16_splat('"')), wasm_i8x16_eq(v, wasm_i8x16_splat('\\'))),
+                              wasm_u8x16_lt(v, wasm_i8x16_splat(0x20)));
+    return static_cast<std::uint32_t>(wasm_i8x16_bitmask(hit) | wasm_i8x16_bitmask(v));
+  }
+#endif
   // 0 to 127, in line.
-  [[gnu::always_inline]] void small_uint(unsigned m) {
+  VELMOR_NATIVE_INLINE void small_uint(unsigned m) {
     char* d = o_.room(3);
     if (m < 10) {
       d[0] = static_cast<char>('0' + m);
@@ -597,7 +614,7 @@ class OneWalk {
 
   // Scalars are written where the value is read (in the loop of its array or map), containers
   // by a call.
-  [[gnu::always_inline]] void value(int depth) {
+  VELMOR_NATIVE_INLINE void value(int depth) {
     unsigned m = marker();
     if (m < 0x80) return small_uint(m);
     if (m >= 0xE0) return json::write_i64(o_, static_cast<std::int8_t>(m));
