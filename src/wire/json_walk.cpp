@@ -12,10 +12,6 @@
 #include "text.hpp"
 #include "wire/gather.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace velmor::wire {
 
 namespace {
@@ -613,12 +609,9 @@ inline bool any_high(const char* p, const char* end) {
 [[gnu::always_inline]] inline StringStop string_stop(const char* p, const char* end) {
 #if defined(__SSE2__)
   if (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i below = _mm_set1_epi8(0x1F);
-    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-                               _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
-    auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
-    if (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit))) {
+    json::Piece v = json::load_piece(p);
+    std::uint32_t high = json::high_piece(v);
+    if (std::uint32_t mask = json::special_piece(v)) {
       return {p + __builtin_ctz(mask), (high & (mask - 1) & ~mask) != 0};
     }
     const char* stop = json::find_string_stop(p + 16, end);

@@ -16,12 +16,6 @@
 #include "text.hpp"
 #include "wire/gather.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#elif defined(__wasm_simd128__)
-#include <wasm_simd128.h>
-#endif
-
 namespace velmor::wire {
 
 // MessagePack to canonical JSON in two walks over the payload, with no value built in memory.
@@ -547,16 +541,17 @@ class OneWalk {
 #if defined(__SSE2__) || defined(__wasm_simd128__)
     std::size_t n = s.size();
     if (n >= 32 || end_ - reinterpret_cast<const Byte*>(s.data()) < 32) return false;
-    Piece a = load_piece(s.data());
-    Piece b = load_piece(s.data() + 16);
-    std::uint32_t mask = flagged(a);
-    if (n > 16) mask |= flagged(b) << 16;
+    using json::Piece;
+    Piece a = json::load_piece(s.data());
+    Piece b = json::load_piece(s.data() + 16);
+    std::uint32_t mask = json::special_piece(a) | json::high_piece(a);
+    if (n > 16) mask |= (json::special_piece(b) | json::high_piece(b)) << 16;
     if ((mask & ((std::uint32_t(1) << n) - 1)) != 0) return false;
     char* d = o_.room(36);
     if (before != 0) *d++ = before;
     *d = '"';
-    store_piece(d + 1, a);
-    if (n > 16) store_piece(d + 17, b);
+    json::store_piece(d + 1, a);
+    if (n > 16) json::store_piece(d + 17, b);
     d[1 + n] = '"';
     d += 2 + n;
     if (after != 0) *d++ = after;
@@ -569,27 +564,6 @@ class OneWalk {
     return false;
 #endif
   }
-  // 16 bytes at a time: a bit per byte that is '"', '\\', below 0x20 or at or above 0x80.
-#if defined(__SSE2__)
-  using Piece = __m128i;
-  static Piece load_piece(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-  static void store_piece(char* p, Piece v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-  static std::uint32_t flagged(Piece v) {
-    __m128i below = _mm_set1_epi8(0x1F);
-    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))),
-                               _mm_cmpeq_epi8(_mm_max_epu8(v, below), below));
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(hit) | _mm_movemask_epi8(v));
-  }
-#elif defined(__wasm_simd128__)
-  using Piece = v128_t;
-  static Piece load_piece(const char* p) { return wasm_v128_load(p); }
-  static void store_piece(char* p, Piece v) { wasm_v128_store(p, v); }
-  static std::uint32_t flagged(Piece v) {
-    v128_t hit = wasm_v128_or(wasm_v128_or(wasm_i8x16_eq(v, wasm_i8x16_splat('"')), wasm_i8x16_eq(v, wasm_i8x16_splat('\\'))),
-                              wasm_u8x16_lt(v, wasm_i8x16_splat(0x20)));
-    return static_cast<std::uint32_t>(wasm_i8x16_bitmask(hit) | wasm_i8x16_bitmask(v));
-  }
-#endif
   // 0 to 127, in line.
   VELMOR_NATIVE_INLINE void small_uint(unsigned m) {
     char* d = o_.room(3);
