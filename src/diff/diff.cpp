@@ -99,7 +99,19 @@ class Differ {
     return true;
   }
 
+  // In a large tree, what the walk reads of the children it compares (their maps, and the tags
+  // and keys in their texts) is mostly out of the cache, and waiting for it took most of the
+  // walk's time; the addresses are in the child lists, so a window of children is fetched ahead.
+  static constexpr std::size_t kAhead = 64;
+  static void fetch_ahead(const Node& c) {
+    __builtin_prefetch(c.maps_address());
+    __builtin_prefetch(c.tag().data());
+    __builtin_prefetch(c.key_address());
+  }
+
   void slot(Text name, const Children& o, const Children& n) {
+    for (std::size_t i = 0; i < std::min(o.size(), kAhead); ++i) fetch_ahead(o[i]);
+    for (std::size_t i = 0; i < std::min(n.size(), kAhead); ++i) fetch_ahead(n[i]);
     if (all_keyed(o) && all_keyed(n) && !same_keys(o, n)) {
       keyed(name, o, n);
     } else {
@@ -115,7 +127,13 @@ class Differ {
 
   void positional(Text name, const Children& o, const Children& n) {
     std::size_t m = std::min(o.size(), n.size());
-    for (std::size_t i = 0; i < m; ++i) descend(name, i, o[i], n[i]);
+    for (std::size_t i = 0; i < m; ++i) {
+      if (i + kAhead < m) {
+        fetch_ahead(o[i + kAhead]);
+        fetch_ahead(n[i + kAhead]);
+      }
+      descend(name, i, o[i], n[i]);
+    }
     for (std::size_t i = o.size(); i > n.size(); --i) emit(op::RemoveChild{here(), name, i - 1});
     for (std::size_t i = o.size(); i < n.size(); ++i) emit(op::InsertChild{here(), name, i, n[i]});
   }

@@ -119,6 +119,8 @@ struct alignas(8) Node {
   static inline const NodeMaps kNoMaps{};
   // Where the maps are, or nullptr: for a walk to ask the memory for them ahead of time.
   const NodeMaps* maps_address() const { return maps_; }
+  // Where the key is, or nullptr; likewise.
+  const char* key_address() const { return key_; }
 
  private:
   static std::uint32_t narrow(std::size_t n) {
