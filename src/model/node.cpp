@@ -274,6 +274,16 @@ void write_entry(json::Out& out, const Entry<PropValue>& e) {
   write(out, e.value);
 }
 
+// The entries of a map of property values, between braces written by the caller.
+[[gnu::always_inline]] inline void write_entries(json::Out& out, const PropMap& map) {
+  bool first = true;
+  for (const Entry<PropValue>& e : map) {
+    if (!first) out.push_back(',');
+    first = false;
+    write_entry(out, e);
+  }
+}
+
 }  // namespace
 
 void write(json::Out& out, const PropValue& v) {
@@ -309,16 +319,10 @@ void write(json::Out& out, const PropValue& v) {
       out.push_back(']');
       break;
     }
-    case 6: {
-      bool first = true;
-      for (const Entry<PropValue>& e : std::get<PropMap>(v.v)) {
-        if (!first) out.push_back(',');
-        first = false;
-        write_entry(out, e);
-      }
+    case 6:
+      write_entries(out, std::get<PropMap>(v.v));
       out.push_back('}');
       break;
-    }
     default: json::write_u64(out, std::get<Submodel>(v.v).id); break;
   }
   out.push_back('}');
@@ -371,12 +375,7 @@ void write(json::Out& out, const Node& n) {
   const NodeMaps& m = n.maps();
   if (!m.props.empty()) {
     out += ",\"props\":{";
-    bool first = true;
-    for (const Entry<PropValue>& e : m.props) {
-      if (!first) out.push_back(',');
-      first = false;
-      write_entry(out, e);
-    }
+    write_entries(out, m.props);
     out.push_back('}');
   }
   map(",\"slots\":{", m.slots, [&](const Children& list) {
